@@ -1,0 +1,43 @@
+// The entry frame both modules share: the exports the host kernel calls, the standard slots of
+// the module record and two small helpers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/qxhost.h"
+#include "host/qxmodule.h"
+#include "host/qxplatform.h"
+
+extern "C" {
+QX_EXPORT int32_t qxextent(QXKernel *kernel);
+QX_EXPORT int32_t qxextver(QXKernel *kernel, int32_t *major, int32_t *minor);
+QX_EXPORT int32_t qxvercn1(void *buffer);
+}
+
+namespace extframe {
+
+// The kernel record given to qxextent or qxextver; further extensions are loaded through it.
+extern QXKernel *loaderRecord;
+
+// Raises a status code on the message context; every status code of the modules goes here.
+int32_t reportStatus(QXMessageContext *context, int32_t severity, uint32_t code, ...);
+
+// Bytes before the terminating NUL; 0 for NULL.
+size_t byteLength(const char *text);
+
+int32_t moduleVersion(void *record, int32_t *version, int32_t *release, int32_t *modification);
+int32_t moduleAttributes(void *record, int32_t *first, int32_t *second, int32_t *third);
+
+// The moduleTerminate slot: a NULL record is refused, anything else goes to the teardown.
+template <void (*Teardown)(void *record)>
+int32_t moduleTerminate(void *record) {
+  if (!record) return static_cast<int32_t>(QX_MISSING_ARGUMENT);
+  Teardown(record);
+  return 0;
+}
+
+// Writes the eye-catcher and the standard slots: the last step before the entry returns.
+void completeFrame(QXModuleFrame *frame, int32_t (*terminate)(void *record));
+
+}  // namespace extframe

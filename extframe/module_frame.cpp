@@ -1,0 +1,43 @@
+// The standard slots of the module record and the helpers both modules use.
+#include <cstdarg>
+#include <cstring>
+
+#include "extframe/extframe.h"
+
+namespace extframe {
+
+int32_t reportStatus(QXMessageContext *context, int32_t severity, uint32_t code, ...) {
+  if (!context) return static_cast<int32_t>(QX_MISSING_ARGUMENT);
+  va_list arguments;
+  va_start(arguments, code);
+  int32_t result = context->reportStatus(context, severity, code, arguments);
+  va_end(arguments);
+  return result;
+}
+
+size_t byteLength(const char *text) {
+  return text ? strlen(text) : 0;
+}
+
+int32_t moduleVersion(void *, int32_t *version, int32_t *release, int32_t *modification) {
+  *version = 5;
+  *release = 1;
+  *modification = 1;
+  return 0;
+}
+
+int32_t moduleAttributes(void *, int32_t *first, int32_t *second, int32_t *third) {
+  *first = 1;
+  *second = 0;
+  *third = 0;
+  return 0;
+}
+
+void completeFrame(QXModuleFrame *frame, int32_t (*terminate)(void *record)) {
+  frame->moduleVersion = moduleVersion;
+  frame->moduleAttributes = moduleAttributes;
+  frame->moduleTerminate = terminate;
+  frame->header.eyeCatcher = QX_MODULE_EYE_CATCHER;
+}
+
+}  // namespace extframe

@@ -1,0 +1,114 @@
+// The project's own implementation of the host kernel: the records of host/ backed by real
+// pools, mutexes, iconv transcoders, a module loader and an in-process JVM, plus the accounting
+// and fault injection that tests use to check that nothing is left behind.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/qxhost.h"
+#include "host/qxjni.h"
+
+#if defined(_WIN32)
+#define QXHOST_API __declspec(dllexport)
+#else
+#define QXHOST_API __attribute__((visibility("default")))
+#endif
+
+namespace hostkernel {
+
+// The process-wide kernel record handed to modules.
+QXHOST_API QXKernel *kernel();
+
+// Live objects the host has handed out and not yet had back.
+struct Counters {
+  int64_t pools = 0;
+  int64_t blocks = 0;
+  int64_t bytes = 0;
+  int64_t mutexes = 0;
+  int64_t extensions = 0;  // host extensions and loaded modules
+  int64_t attachedThreads = 0;
+};
+QXHOST_API Counters liveCounters();
+
+// Places where a failure can be injected.
+enum class Fault {
+  Allocation,          // pool allocate/reallocate; name: the pool's name
+  MutexCreation,       // name: the mutex's name
+  ExtensionLoad,       // name: the extension's name
+  TranscoderCreation,  // name: "FROM->TO", e.g. "20->25"
+  Conversion,          // name: "FROM->TO"
+  JvmObtain,
+  ThreadAttach,
+  ClassPathAdd,
+  JarList,
+  ClassPathApply,
+};
+
+// Fails the nth matching call from now on (1 = the next one); an empty name matches any.
+QXHOST_API void injectFault(Fault fault, int nth, std::string_view name = {});
+QXHOST_API void clearFaults();
+// Whether an injected fault of this kind is still armed.
+QXHOST_API bool faultPending(Fault fault);
+
+// One report as the message context received it.
+struct Report {
+  int32_t severity = 0;
+  uint32_t code = 0;                   // 0 for a text report
+  std::vector<std::string> arguments;  // each argument rendered as UTF-8
+  std::string line;                    // the rendered line, without newline
+
+  // Status reports compare by severity, code and arguments; text reports by severity and line.
+  bool operator==(const Report &other) const {
+    if (severity != other.severity || code != other.code) return false;
+    return code ? arguments == other.arguments : line == other.line;
+  }
+};
+
+// A message context that renders every report as a readable line on its sink and keeps it.
+class QXHOST_API MessageContext {
+ public:
+  explicit MessageContext(FILE *sink = stderr);
+  ~MessageContext();
+  MessageContext(const MessageContext &) = delete;
+  MessageContext &operator=(const MessageContext &) = delete;
+
+  QXMessageContext *get();
+  std::vector<Report> reports() const;
+  std::vector<std::string> lines() const;
+  void clear();
+  void setSink(FILE *sink);
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// A status report as tests expect it.
+QXHOST_API Report statusReport(int32_t severity, uint32_t code,
+                               std::vector<std::string> arguments = {});
+// A text report as tests expect it.
+QXHOST_API Report textReport(int32_t severity, std::string line);
+
+// The catalogue text of a status code, or empty when unknown.
+QXHOST_API std::string catalogueText(uint32_t code);
+
+// JNI warnings the JVM printed (-Xcheck:jni) since the last call; the count is reset.
+QXHOST_API int takeJniWarnings();
+
+// The JVM, created on first use; NULL when it cannot be created.
+QXHOST_API JavaVM *javaVm();
+
+// The version stamp (QX_VERSION_STAMP_WORDS words) a loaded module gave at its start.
+QXHOST_API bool versionStampOf(const void *moduleRecord, uintptr_t *stamp);
+
+// UTF-8 <-> QXChar text for tools and tests.
+QXHOST_API std::u16string toQXChar(std::string_view utf8);
+QXHOST_API std::string fromQXChar(std::u16string_view text);
+
+}  // namespace hostkernel

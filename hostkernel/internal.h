@@ -1,0 +1,51 @@
+// What the parts of the host kernel implementation share with each other.
+#pragma once
+
+#include <atomic>
+#include <cstdarg>
+#include <string>
+#include <string_view>
+
+#include "hostkernel/hostkernel.h"
+
+namespace hostkernel {
+
+struct LiveCounters {
+  std::atomic<int64_t> pools{0};
+  std::atomic<int64_t> blocks{0};
+  std::atomic<int64_t> bytes{0};
+  std::atomic<int64_t> mutexes{0};
+  std::atomic<int64_t> extensions{0};
+  std::atomic<int64_t> attachedThreads{0};
+};
+LiveCounters &live();
+
+// True when an injected fault fires for this call (and counts it down otherwise).
+bool shouldFail(Fault fault, std::string_view name = {});
+
+// Reports a status code on a context that may be NULL.
+void report(QXMessageContext *context, int32_t severity, uint32_t code, ...);
+
+// Renders a host-format text (narrow or QXChar) with its arguments; each argument's rendering is
+// appended to renderedArguments when given.
+std::string formatNarrow(std::string_view format, va_list arguments,
+                         std::vector<std::string> *renderedArguments);
+std::string formatQXChar(std::u16string_view format, va_list arguments,
+                         std::vector<std::string> *renderedArguments);
+
+// Length of a NUL-terminated QXChar text.
+size_t qxLength(const QXChar *text);
+
+QXPool *createPool(QXKernel *kernel, const QXPoolAttributes *attributes, int32_t reserved,
+                   const char *name);
+QXMutex *createMutex(QXKernel *kernel, const QXMutexAttributes *attributes,
+                     QXMessageContext *context, const char *name);
+uint32_t currentThreadId(QXKernel *kernel);
+void *loadExtension(QXKernel *kernel, const QXChar *name, int32_t length,
+                    QXMessageContext *context);
+QXNls *nlsService();
+QXJniExtension *newJniExtension();
+std::string moduleDirectory();
+std::string hostLibraryDirectory();
+
+}  // namespace hostkernel

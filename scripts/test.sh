@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds the project and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/build.sh
+export JAVA_HOME="${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}"
+cd build
+ctest --output-on-failure --timeout 1200

@@ -1,0 +1,51 @@
+// Test entry: every JVM a test binary starts runs with -Xcheck:jni, and any JNI warning fails
+// the run.
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/test_support.h"
+
+namespace testsupport {
+
+void HostTest::SetUp() {
+  hostkernel::clearFaults();
+  hostkernel::takeJniWarnings();
+}
+
+void HostTest::TearDown() {
+  hostkernel::clearFaults();
+  EXPECT_EQ(hostkernel::takeJniWarnings(), 0) << "the JVM printed JNI warnings";
+}
+
+std::string testDataDirectory() {
+  return QX_TEST_DATA_DIR;
+}
+
+namespace {
+
+// Catches warnings printed outside a HostTest, e.g. by threads that outlive a test.
+class JniWarningListener : public ::testing::EmptyTestEventListener {
+ public:
+  bool warned = false;
+  void OnTestEnd(const ::testing::TestInfo &info) override {
+    if (int warnings = hostkernel::takeJniWarnings()) {
+      fprintf(stderr, "%d JNI warning(s) during %s.%s\n", warnings, info.test_suite_name(),
+              info.name());
+      warned = true;
+    }
+  }
+};
+
+}  // namespace
+}  // namespace testsupport
+
+int main(int argc, char **argv) {
+  std::string options = "-Xcheck:jni";
+  if (const char *extra = getenv("QXHOST_JVM_OPTIONS")) options += std::string(" ") + extra;
+  setenv("QXHOST_JVM_OPTIONS", options.c_str(), 1);
+  ::testing::InitGoogleTest(&argc, argv);
+  auto *listener = new testsupport::JniWarningListener;
+  ::testing::UnitTest::GetInstance()->listeners().Append(listener);
+  int result = RUN_ALL_TESTS();
+  return result != 0 || listener->warned ? 1 : 0;
+}

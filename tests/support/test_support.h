@@ -1,0 +1,49 @@
+// What every test binary shares: the JVM's -Xcheck:jni set-up, the check that no JNI warning
+// was printed, and readable output for host reports.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "hostkernel/hostkernel.h"
+
+namespace hostkernel {
+inline void PrintTo(const Report &report, std::ostream *out) {
+  *out << "{severity " << report.severity << ", code 0x" << std::hex << report.code << std::dec
+       << ", args [";
+  for (size_t i = 0; i < report.arguments.size(); i++) {
+    *out << (i ? ", " : "") << '"' << report.arguments[i] << '"';
+  }
+  *out << "], \"" << report.line << "\"}";
+}
+
+inline bool operator==(const Counters &a, const Counters &b) {
+  return a.pools == b.pools && a.blocks == b.blocks && a.bytes == b.bytes &&
+         a.mutexes == b.mutexes && a.extensions == b.extensions &&
+         a.attachedThreads == b.attachedThreads;
+}
+
+inline void PrintTo(const Counters &c, std::ostream *out) {
+  *out << "{pools " << c.pools << ", blocks " << c.blocks << ", bytes " << c.bytes << ", mutexes "
+       << c.mutexes << ", extensions " << c.extensions << ", attached " << c.attachedThreads << "}";
+}
+}  // namespace hostkernel
+
+namespace testsupport {
+
+// A fixture that fails the test when the JVM printed a JNI warning during it, clears injected
+// faults, and records reports on a quiet message context.
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  hostkernel::MessageContext messages{nullptr};
+};
+
+// The directory the build puts test classes and jars in.
+std::string testDataDirectory();
+
+}  // namespace testsupport
