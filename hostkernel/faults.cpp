@@ -38,13 +38,17 @@ bool faultPending(Fault fault) {
 
 bool shouldFail(Fault fault, std::string_view name) {
   std::lock_guard<std::mutex> lock(faultMutex);
-  for (auto it = armedFaults.begin(); it != armedFaults.end(); ++it) {
-    if (it->fault != fault || (!it->name.empty() && it->name != name)) continue;
-    if (--it->remaining > 0) return false;
-    armedFaults.erase(it);
-    return true;
+  bool fires = false;
+  for (auto it = armedFaults.begin(); it != armedFaults.end();) {
+    bool matches = it->fault == fault && (it->name.empty() || it->name == name);
+    if (matches && --it->remaining <= 0) {
+      fires = true;
+      it = armedFaults.erase(it);
+    } else {
+      ++it;
+    }
   }
-  return false;
+  return fires;
 }
 
 }  // namespace hostkernel

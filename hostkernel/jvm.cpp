@@ -240,24 +240,25 @@ std::string trimmed(const std::string &line) {
   return line.substr(first, line.find_last_not_of(blanks) - first + 1);
 }
 
-// Adds every jar the list names; a missing list or jar makes the result non-zero, the others
-// are still added.
+// Adds every jar the list names; a missing list or jar makes the result QX_OPERATION_FAILED (a
+// code without message arguments, so holders can report it as it is), the others are still
+// added.
 int32_t readJarListFile(QXJniExtension *, JNIEnv *env, const char *fileName) {
   if (!env || !fileName) return static_cast<int32_t>(QX_MISSING_ARGUMENT);
   if (!jvm().vm || shouldFail(Fault::JarList, fileName)) {
     return static_cast<int32_t>(QX_OPERATION_FAILED);
   }
+  const int32_t failed = static_cast<int32_t>(QX_OPERATION_FAILED);
   const char *root = getenv("QXHOST_JAR_ROOT");
-  if (!root || !*root) return static_cast<int32_t>(QX_IO_NOT_FOUND);
+  if (!root || !*root) return failed;
   std::ifstream list(std::string(root) + QX_DIR_SEPARATOR + fileName);
-  if (!list) return static_cast<int32_t>(QX_IO_NOT_FOUND);
+  if (!list) return failed;
   int32_t status = 0;
   for (std::string line; std::getline(list, line);) {
     std::string item = trimmed(line);
     if (item.empty() || item[0] == '#') continue;
     std::string path = item[0] == QX_DIR_SEPARATOR ? item : root + (QX_DIR_SEPARATOR + item);
-    int32_t added = addPath(env, path);
-    if (status == 0) status = added;
+    if (addPath(env, path) != 0) status = failed;
   }
   return status;
 }

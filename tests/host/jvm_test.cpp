@@ -162,10 +162,10 @@ TEST_F(JarListTest, ReadsRelativeAndAbsolutePathsSkippingBlankAndCommentLines) {
 
 TEST_F(JarListTest, MissingListOrMissingJarIsANonZeroStatus) {
   EXPECT_EQ(jni->readJarListFile(jni, env, "lists/absent.txt"),
-            static_cast<int32_t>(QX_IO_NOT_FOUND));
+            static_cast<int32_t>(QX_OPERATION_FAILED));
   writeList("lists/broken.txt", "absent.jar\n");
   EXPECT_EQ(jni->readJarListFile(jni, env, "lists/broken.txt"),
-            static_cast<int32_t>(QX_IO_NOT_FOUND));
+            static_cast<int32_t>(QX_OPERATION_FAILED));
   unsetenv("QXHOST_JAR_ROOT");
   EXPECT_NE(jni->readJarListFile(jni, env, "lists/broken.txt"), 0);
 }

@@ -21,6 +21,21 @@ std::string testDataDirectory() {
   return QX_TEST_DATA_DIR;
 }
 
+std::string libraryPath(const std::string &module) {
+  return std::string(QX_LIBRARY_DIR) + "/lib" + module + ".so";
+}
+
+std::set<std::string> exportedSymbols(const std::string &module) {
+  std::string command = "nm -D --defined-only " + libraryPath(module);
+  std::set<std::string> symbols;
+  FILE *pipe = popen(command.c_str(), "r");
+  if (!pipe) return symbols;
+  char address[64], type[8], name[400];
+  while (fscanf(pipe, "%63s %7s %399s", address, type, name) == 3) symbols.insert(name);
+  pclose(pipe);
+  return symbols;
+}
+
 namespace {
 
 // Catches warnings printed outside a HostTest, e.g. by threads that outlive a test.

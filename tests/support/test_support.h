@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <set>
 #include <string>
 
 #include "hostkernel/hostkernel.h"
@@ -45,5 +46,11 @@ class HostTest : public ::testing::Test {
 
 // The directory the build puts test classes and jars in.
 std::string testDataDirectory();
+
+// The shared library of a module in the build's library directory.
+std::string libraryPath(const std::string &module);
+
+// The dynamic symbols a module's library defines.
+std::set<std::string> exportedSymbols(const std::string &module);
 
 }  // namespace testsupport

@@ -1,0 +1,93 @@
+// getJNIEnv: one JNI environment per host thread, attached through qxjni on the thread's first
+// request, with the kept class path applied once per thread.
+#include "host/qxplatform.h"
+#include "jvmlink/bridge.h"
+
+namespace bridge {
+namespace {
+
+constexpr int32_t kThreadTableGrowth = 10;
+
+// The thread's entry, or a slot for it (index threadCount when no free one is known), or -1.
+struct ThreadSlot {
+  int32_t index = -1;
+  bool found = false;
+};
+
+ThreadSlot findThreadSlot(BridgeState *bridge, uint32_t threadId) {
+  ThreadSlot slot;
+  for (int32_t i = 0; i < bridge->threadCount; i++) {
+    uint32_t id = bridge->threadEntries[i].threadId;
+    if (id == threadId) return {i, true};
+    if (id == 0 && slot.index < 0) slot.index = i;
+  }
+  return slot;
+}
+
+// A slot past the entries in use, growing the table when it is full.
+bool appendThreadSlot(BridgeState *bridge, QXMessageContext *context, ThreadSlot &slot) {
+  if (bridge->threadCount >= bridge->threadCapacity) {
+    int32_t capacity = bridge->threadCapacity + kThreadTableGrowth;
+    void *grown = bridge->pool->reallocate(bridge->pool, bridge->threadEntries,
+                                           sizeof(ThreadEnvEntry) * capacity, QX_ZERO_FILL);
+    if (!grown) {
+      reportError(context, QX_OUT_OF_MEMORY);
+      return false;
+    }
+    bridge->threadEntries = static_cast<ThreadEnvEntry *>(grown);
+    bridge->threadCapacity = capacity;
+  }
+  slot.index = bridge->threadCount;
+  return true;
+}
+
+JNIEnv *attachThread(BridgeState *bridge, QXMessageContext *context, uint32_t threadId,
+                     int32_t index) {
+  QXJniExtension *jni = bridge->jniExtension;
+  JNIEnv *env = nullptr;
+  if (jni->attachThread(jni, jni, &env, 0, 0) != 0 || !env) {
+    reportError(context, kThreadNotAttached, "getJNIEnv");
+    return nullptr;
+  }
+  bridge->threadEntries[index] = ThreadEnvEntry{threadId, env, 0};
+  if (index == bridge->threadCount) bridge->threadCount++;
+  return env;
+}
+
+}  // namespace
+
+bool applyKeptClassPath(BridgeState *bridge, JNIEnv *env) {
+  QXJniExtension *jni = bridge->jniExtension;
+  char *item = bridge->classPathText;
+  int32_t status = 0;
+  for (int32_t i = 0; i < bridge->classPathCount && status == 0; i++) {
+    char *separator = item + bridge->classPathLengths[i] - 1;
+    *separator = '\0';
+    status = jni->addClassPathItem(jni, env, item);
+    if (i + 1 < bridge->classPathCount) *separator = QX_PATH_SEPARATOR;
+    item = separator + 1;
+  }
+  return status == 0;
+}
+
+JNIEnv *getJNIEnv(BridgeState *bridge, QXMessageContext *context) {
+  uint32_t threadId = bridge->kernel->currentThreadId(bridge->kernel);
+  MutexLock lock(bridge->jvmMutex);
+  ThreadSlot slot = findThreadSlot(bridge, threadId);
+  JNIEnv *env;
+  if (slot.found) {
+    env = bridge->threadEntries[slot.index].environment;
+  } else {
+    if (slot.index < 0 && !appendThreadSlot(bridge, context, slot)) return nullptr;
+    env = attachThread(bridge, context, threadId, slot.index);
+    if (!env) return nullptr;
+  }
+  ThreadEnvEntry &entry = bridge->threadEntries[slot.index];
+  if (bridge->classPathText && !(entry.flags & THREAD_CLASS_PATH_APPLIED) &&
+      applyKeptClassPath(bridge, env)) {
+    entry.flags |= THREAD_CLASS_PATH_APPLIED;
+  }
+  return env;
+}
+
+}  // namespace bridge

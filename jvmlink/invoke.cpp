@@ -1,0 +1,169 @@
+// invokeMethod and the method and field identifier lookups.
+#include <cstring>
+
+#include "jvmlink/bridge.h"
+
+namespace bridge {
+namespace {
+
+constexpr size_t kNameLimit = 100;
+constexpr size_t kDescriptorLimit = 201;
+
+bool validKind(QXMessageContext *context, int32_t kind) {
+  if (kind == JVMLINK_STATIC || kind == JVMLINK_INSTANCE) return true;
+  reportError(context, kBadMethodKind, "validateMethodType");
+  return false;
+}
+
+void reportClassNotFound(BridgeState *bridge, QXMessageContext *context, const char *className) {
+  MessageText name = toMessageText(bridge, context, "methodIdFromClass", className, kNameLimit);
+  reportError(context, kClassNotFound, "methodIdFromClass", name.units);
+}
+
+char returnLetter(const char *descriptor) {
+  const char *close = descriptor ? strchr(descriptor, ')') : nullptr;
+  return close ? close[1] : '\0';
+}
+
+// The JNI call family that fits the method kind: static, non-virtual or virtual.
+struct CallTarget {
+  JNIEnv *env;
+  int32_t kind;
+  bool nonVirtual;
+  jobject object;
+  jclass type;
+  jmethodID method;
+};
+
+template <typename T>
+T call(const CallTarget &target, va_list arguments,
+       T (JNIEnv::*staticCall)(jclass, jmethodID, va_list),
+       T (JNIEnv::*nonVirtualCall)(jobject, jclass, jmethodID, va_list),
+       T (JNIEnv::*virtualCall)(jobject, jmethodID, va_list)) {
+  JNIEnv *env = target.env;
+  if (target.kind == JVMLINK_STATIC)
+    return (env->*staticCall)(target.type, target.method, arguments);
+  if (target.nonVirtual) {
+    return (env->*nonVirtualCall)(target.object, target.type, target.method, arguments);
+  }
+  return (env->*virtualCall)(target.object, target.method, arguments);
+}
+
+template <typename T>
+void store(void *cell, T value) {
+  if (cell) memcpy(cell, &value, sizeof value);
+}
+
+// Makes the call the return letter asks for and writes the result with its exact width.
+void callByReturnType(const CallTarget &target, char letter, void *result, va_list arguments) {
+  switch (letter) {
+    case 'Z':
+      store(result, call(target, arguments, &JNIEnv::CallStaticBooleanMethodV,
+                         &JNIEnv::CallNonvirtualBooleanMethodV, &JNIEnv::CallBooleanMethodV));
+      break;
+    case 'S':
+      store(result, call(target, arguments, &JNIEnv::CallStaticShortMethodV,
+                         &JNIEnv::CallNonvirtualShortMethodV, &JNIEnv::CallShortMethodV));
+      break;
+    case 'I':
+      store(result, call(target, arguments, &JNIEnv::CallStaticIntMethodV,
+                         &JNIEnv::CallNonvirtualIntMethodV, &JNIEnv::CallIntMethodV));
+      break;
+    case 'J':
+      store(result, call(target, arguments, &JNIEnv::CallStaticLongMethodV,
+                         &JNIEnv::CallNonvirtualLongMethodV, &JNIEnv::CallLongMethodV));
+      break;
+    case 'L':
+    case '[': {
+      jobject value = call(target, arguments, &JNIEnv::CallStaticObjectMethodV,
+                           &JNIEnv::CallNonvirtualObjectMethodV, &JNIEnv::CallObjectMethodV);
+      if (result) {
+        store(result, value);
+      } else if (value) {
+        target.env->DeleteLocalRef(value);  // nobody to hand it to
+      }
+      break;
+    }
+    case 'V':
+      call(target, arguments, &JNIEnv::CallStaticVoidMethodV, &JNIEnv::CallNonvirtualVoidMethodV,
+           &JNIEnv::CallVoidMethodV);
+      break;
+    default:  // byte, char, float and double results are not supported: no call is made
+      break;
+  }
+}
+
+}  // namespace
+
+jmethodID lookupMethodId(BridgeState *bridge, QXMessageContext *context, JNIEnv *env,
+                         jclass resolved, const char *className, const char *methodName,
+                         const char *descriptor, int32_t kind) {
+  jmethodID method = kind == JVMLINK_STATIC
+                         ? env->GetStaticMethodID(resolved, methodName, descriptor)
+                         : env->GetMethodID(resolved, methodName, descriptor);
+  if (method) return method;
+  const char *function = "methodIdFromClass";
+  MessageText classText = toMessageText(bridge, context, function, className, kNameLimit);
+  MessageText methodText = toMessageText(bridge, context, function, methodName, kNameLimit);
+  MessageText descriptorText =
+      toMessageText(bridge, context, function, descriptor, kDescriptorLimit);
+  reportError(context, kMethodNotFound, function, methodText.units, classText.units,
+              descriptorText.units);
+  return nullptr;
+}
+
+jmethodID methodIdFromClass(BridgeState *bridge, QXMessageContext *context, const char *className,
+                            const char *methodName, const char *descriptor, int32_t kind,
+                            JNIEnv *env) {
+  ResolvedClass resolved = resolveClass(bridge, context, className, env);
+  if (!resolved) {
+    reportClassNotFound(bridge, context, className);
+    return nullptr;
+  }
+  if (!validKind(context, kind)) return nullptr;
+  return lookupMethodId(bridge, context, env, resolved.get(), className, methodName, descriptor,
+                        kind);
+}
+
+jfieldID fieldIdFromClass(BridgeState *bridge, QXMessageContext *context, JNIEnv *env,
+                          const char *className, const char *fieldName, const char *descriptor,
+                          int32_t kind) {
+  ResolvedClass resolved = resolveClass(bridge, context, className, env);
+  if (!resolved) {
+    reportClassNotFound(bridge, context, className);
+    return nullptr;
+  }
+  if (!validKind(context, kind)) return nullptr;
+  return kind == JVMLINK_STATIC ? env->GetStaticFieldID(resolved.get(), fieldName, descriptor)
+                                : env->GetFieldID(resolved.get(), fieldName, descriptor);
+}
+
+int32_t invokeMethod(BridgeState *bridge, QXMessageContext *context, JNIEnv *env, void *result,
+                     jthrowable *exception, int32_t kind, jobject object, const char *className,
+                     int32_t nonVirtual, const char *methodName, const char *descriptor, ...) {
+  if (!validKind(context, kind)) return JVMLINK_FAILED;
+  ResolvedClass resolved = resolveClass(bridge, context, className, env);
+  if (!resolved) return JVMLINK_NO_CLASS;
+  jmethodID method =
+      lookupMethodId(bridge, context, env, resolved.get(), className, methodName, descriptor, kind);
+  if (!method) {
+    env->ExceptionDescribe();
+    return JVMLINK_NO_METHOD;
+  }
+  CallTarget target = {env, kind, nonVirtual != 0, object, resolved.get(), method};
+  va_list arguments;
+  va_start(arguments, descriptor);
+  callByReturnType(target, returnLetter(descriptor), result, arguments);
+  va_end(arguments);
+  jthrowable thrown = env->ExceptionOccurred();
+  if (!thrown) return JVMLINK_CALLED;
+  env->ExceptionDescribe();
+  if (exception) {
+    *exception = thrown;
+  } else {
+    env->DeleteLocalRef(thrown);
+  }
+  return JVMLINK_FAILED;
+}
+
+}  // namespace bridge

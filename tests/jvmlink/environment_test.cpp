@@ -1,0 +1,181 @@
+// getJNIEnv: the per-thread table, its growth and reuse, the class path applied once per
+// thread, and concurrent calls through the bridge.
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+#include "tests/jvmlink/bridge_fixture.h"
+
+namespace testsupport {
+namespace {
+
+// Keeps threads alive, each with its environment, until released together.
+class LiveThreads {
+ public:
+  template <typename Body>
+  void start(int count, Body body) {
+    for (int i = 0; i < count; i++) {
+      threads_.emplace_back([this, body, i] {
+        body(i);
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_++;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return released_; });
+      });
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return ready_ == static_cast<int>(threads_.size()); });
+  }
+  void finish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      released_ = true;
+      changed_.notify_all();
+    }
+    for (std::thread &thread : threads_) thread.join();
+  }
+
+ private:
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int ready_ = 0;
+  bool released_ = false;
+};
+
+using EnvironmentTest = BridgeTest;
+
+TEST_F(EnvironmentTest, TheSameThreadGetsTheSameEnvironmentWithoutANewEntry) {
+  EXPECT_EQ(ops().getJNIEnv(bridge, context()), env);
+  EXPECT_EQ(bridge->threadCount, 1);
+  EXPECT_TRUE(reports().empty());
+}
+
+TEST_F(EnvironmentTest, EleventhThreadGrowsTheTableToTwentyAndFreedEntriesAreReused) {
+  LiveThreads threads;
+  std::vector<JNIEnv *> environments(10);
+  threads.start(10, [&](int i) { environments[i] = ops().getJNIEnv(bridge, context()); });
+  EXPECT_EQ(bridge->threadCapacity, 20);
+  EXPECT_EQ(bridge->threadCount, 11);
+  for (JNIEnv *threadEnv : environments) EXPECT_NE(threadEnv, nullptr);
+
+  // A freed entry (thread id 0, as teardown leaves it) is taken before the table grows.
+  ThreadEnvEntry saved = bridge->threadEntries[4];
+  bridge->threadEntries[4] = ThreadEnvEntry{0, nullptr, 0};
+  uint32_t newcomer = 0;
+  onNewThread([&] {
+    EXPECT_NE(ops().getJNIEnv(bridge, context()), nullptr);
+    newcomer = hostkernel::kernel()->currentThreadId(hostkernel::kernel());
+    QXJniExtension *jni = bridge->jniExtension;
+    jni->releaseThread(jni, jni, nullptr);
+  });
+  EXPECT_EQ(bridge->threadEntries[4].threadId, newcomer);
+  EXPECT_EQ(bridge->threadCount, 11);
+  bridge->threadEntries[4] = saved;
+  threads.finish();
+  EXPECT_TRUE(reports().empty());
+  // The ten threads ended attached; their attachments ended with them.
+}
+
+TEST_F(EnvironmentTest, FailedAttachReportsAndLeavesTheSlotFree) {
+  onNewThread([&] {
+    hostkernel::injectFault(Fault::ThreadAttach, 1);
+    EXPECT_EQ(ops().getJNIEnv(bridge, context()), nullptr);
+  });
+  EXPECT_EQ(reports(), std::vector<Report>({statusReport(4, 0x86BFF009, {"getJNIEnv"})}));
+  EXPECT_EQ(bridge->threadCount, 1);
+}
+
+TEST_F(EnvironmentTest, TableThatCannotGrowReportsOutOfMemory) {
+  LiveThreads threads;
+  threads.start(9, [&](int) { ops().getJNIEnv(bridge, context()); });
+  onNewThread([&] {
+    hostkernel::injectFault(Fault::Allocation, 1, "JVMLINK Pool");
+    EXPECT_EQ(ops().getJNIEnv(bridge, context()), nullptr);
+  });
+  threads.finish();
+  EXPECT_EQ(reports(), std::vector<Report>({statusReport(4, QX_OUT_OF_MEMORY)}));
+  EXPECT_EQ(bridge->threadCapacity, 10);
+}
+
+// A class-path list of the given items, with NUL separators as its builder writes them.
+struct OwnedList {
+  std::string text;
+  std::vector<int32_t> lengths;
+  ClassPathList list{};
+
+  explicit OwnedList(const std::vector<std::string> &items, uint32_t flags = 0) {
+    for (const std::string &item : items) {
+      text += item;
+      text += '\0';
+      lengths.push_back(static_cast<int32_t>(item.size() + 1));
+    }
+    list = {text.data(), lengths.data(), static_cast<int32_t>(items.size()),
+            static_cast<int32_t>(text.size()), flags};
+  }
+};
+
+TEST_F(EnvironmentTest, FailedItemMakesTheNextCallApplyTheWholeListAgain) {
+  std::string directory = temporaryDirectory();
+  std::string late = directory + "/late";
+  OwnedList list({testDataDirectory() + "/in-jar.jar", late});
+  ASSERT_EQ(ops().haddpaths(bridge, context(), &list.list), 0);
+  onNewThread([&] {
+    ASSERT_NE(ops().getJNIEnv(bridge, context()), nullptr);
+    EXPECT_EQ(bridge->threadEntries[1].flags & THREAD_CLASS_PATH_APPLIED, 0u);
+    std::filesystem::create_directory(late);
+    ASSERT_NE(ops().getJNIEnv(bridge, context()), nullptr);
+    EXPECT_EQ(bridge->threadEntries[1].flags, THREAD_CLASS_PATH_APPLIED);
+    // Applied once: a failing add would show if the list were applied again.
+    hostkernel::injectFault(Fault::ClassPathAdd, 1);
+    ASSERT_NE(ops().getJNIEnv(bridge, context()), nullptr);
+    EXPECT_TRUE(hostkernel::faultPending(Fault::ClassPathAdd));
+    hostkernel::clearFaults();
+    QXJniExtension *jni = bridge->jniExtension;
+    jni->releaseThread(jni, jni, nullptr);
+  });
+  removeTree(directory);
+}
+
+TEST_F(EnvironmentTest, WithoutAKeptClassPathNoItemIsAddedAndNoFlagSet) {
+  onNewThread([&] {
+    hostkernel::injectFault(Fault::ClassPathAdd, 1);
+    ASSERT_NE(ops().getJNIEnv(bridge, context()), nullptr);
+    EXPECT_TRUE(hostkernel::faultPending(Fault::ClassPathAdd));
+    EXPECT_EQ(bridge->threadEntries[1].flags, 0u);
+    QXJniExtension *jni = bridge->jniExtension;
+    jni->releaseThread(jni, jni, nullptr);
+  });
+}
+
+TEST_F(EnvironmentTest, SixteenThreadsInvokeConcurrentlyWithNoLockHeldAcrossJava) {
+  constexpr int kThreads = 16;
+  constexpr int kRounds = 50;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; t++) {
+    threads.emplace_back([&, t] {
+      JNIEnv *threadEnv = ops().getJNIEnv(bridge, context());
+      for (int round = 0; round < kRounds; round++) {
+        jint sum = 0, met = 0;
+        int32_t added =
+            ops().invokeMethod(bridge, context(), threadEnv, &sum, nullptr, JVMLINK_STATIC, nullptr,
+                               "qxtest/Bridge", 0, "add", "(II)I", t, round);
+        // Every thread must be inside Java at once for this call to return.
+        int32_t joined =
+            ops().invokeMethod(bridge, context(), threadEnv, &met, nullptr, JVMLINK_STATIC, nullptr,
+                               "qxtest/Bridge", 0, "rendezvous", "(I)I", t);
+        if (added != 0 || sum != t + round || joined != 0 || met != 2 * t) wrong++;
+      }
+      QXJniExtension *jni = bridge->jniExtension;
+      jni->releaseThread(jni, jni, threadEnv);
+    });
+  }
+  for (std::thread &thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_TRUE(reports().empty());
+}
+
+}  // namespace
+}  // namespace testsupport
