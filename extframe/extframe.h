@@ -23,6 +23,19 @@ extern QXKernel *loaderRecord;
 // Raises a status code on the message context; every status code of the modules goes here.
 int32_t reportStatus(QXMessageContext *context, int32_t severity, uint32_t code, ...);
 
+// reportStatus with severity 4, the severity of every failure.
+template <typename... Arguments>
+void reportError(QXMessageContext *context, uint32_t code, Arguments... arguments) {
+  reportStatus(context, QX_SEVERITY_ERROR, code, arguments...);
+}
+
+// Prints a fixed QXChar text (a literal) through the message context's text entry.
+template <size_t N, typename... Arguments>
+int32_t printText(QXMessageContext *context, int32_t severity, const QXChar (&format)[N],
+                  Arguments... arguments) {
+  return context->reportText(context, severity, format, static_cast<int32_t>(N - 1), arguments...);
+}
+
 // Bytes before the terminating NUL; 0 for NULL.
 size_t byteLength(const char *text);
 

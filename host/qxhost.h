@@ -98,6 +98,12 @@ struct QXNls {
   QXRecordHeader header;
   QXTranscoder *(*createTranscoder)(QXNls *nls, int32_t from, int32_t to, int32_t reserved,
                                     QXMessageContext *context);
+  /* From QXChar text to an encoding; the context may be NULL. */
+  QXTranscoder *(*createFromQXChar)(QXNls *nls, int32_t to, int32_t reserved,
+                                    QXMessageContext *context);
+  /* From an encoding to QXChar text; the context may be NULL. */
+  QXTranscoder *(*createToQXChar)(QXNls *nls, int32_t from, int32_t reserved,
+                                  QXMessageContext *context);
 };
 
 typedef struct QXKernel QXKernel;
@@ -118,6 +124,16 @@ struct QXKernel {
 typedef struct QXPerfExtension {
   QXRecordHeader header;
 } QXPerfExtension;
+
+/* qxexml, the event-driven XML reader, and qxioe, files and directory listings: loaded at the
+ * file-system module's start-up; their services are used by its configuration readers. */
+typedef struct QXExmlExtension {
+  QXRecordHeader header;
+} QXExmlExtension;
+
+typedef struct QXIoeExtension {
+  QXRecordHeader header;
+} QXIoeExtension;
 
 #ifdef __cplusplus
 }

@@ -101,6 +101,13 @@ QXHOST_API std::string catalogueText(uint32_t code);
 // JNI warnings the JVM printed (-Xcheck:jni) since the last call; the count is reset.
 QXHOST_API int takeJniWarnings();
 
+// The options every JVM that runs Hadoop on JDK 17 needs (module openings).
+QXHOST_API std::vector<std::string> hadoopJvmOptions();
+
+// Where jar list files and their relative entries are looked up: QXHOST_JAR_ROOT, else the
+// build's own jar root.
+QXHOST_API std::string jarRoot();
+
 // The JVM, created on first use; NULL when it cannot be created.
 QXHOST_API JavaVM *javaVm();
 

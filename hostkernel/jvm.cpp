@@ -249,15 +249,14 @@ int32_t readJarListFile(QXJniExtension *, JNIEnv *env, const char *fileName) {
     return static_cast<int32_t>(QX_OPERATION_FAILED);
   }
   const int32_t failed = static_cast<int32_t>(QX_OPERATION_FAILED);
-  const char *root = getenv("QXHOST_JAR_ROOT");
-  if (!root || !*root) return failed;
+  std::string root = jarRoot();
   std::ifstream list(std::string(root) + QX_DIR_SEPARATOR + fileName);
   if (!list) return failed;
   int32_t status = 0;
   for (std::string line; std::getline(list, line);) {
     std::string item = trimmed(line);
     if (item.empty() || item[0] == '#') continue;
-    std::string path = item[0] == QX_DIR_SEPARATOR ? item : root + (QX_DIR_SEPARATOR + item);
+    std::string path = item[0] == QX_DIR_SEPARATOR ? item : root + QX_DIR_SEPARATOR + item;
     if (addPath(env, path) != 0) status = failed;
   }
   return status;
@@ -277,6 +276,19 @@ void releaseExtension(void *record) {
 }
 
 }  // namespace
+
+std::vector<std::string> hadoopJvmOptions() {
+  std::vector<std::string> options = {"-XX:+IgnoreUnrecognizedVMOptions"};
+  for (const char *package : kOpenedPackages) {
+    options.push_back(std::string("--add-opens=java.base/") + package + "=ALL-UNNAMED");
+  }
+  return options;
+}
+
+std::string jarRoot() {
+  const char *root = getenv("QXHOST_JAR_ROOT");
+  return root && *root ? root : QXHOST_DEFAULT_JAR_ROOT;
+}
 
 QXJniExtension *newJniExtension() {
   live().extensions++;

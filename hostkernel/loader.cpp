@@ -14,6 +14,8 @@ namespace hostkernel {
 namespace {
 
 constexpr uint32_t kPerfEyeCatcher = 0x46524550;  // "PERF"
+constexpr uint32_t kExmlEyeCatcher = 0x4C4D5845;  // "EXML"
+constexpr uint32_t kIoeEyeCatcher = 0x45454F49;   // "IOEE"
 
 struct LoadedModule {
   void *library;
@@ -23,14 +25,17 @@ struct LoadedModule {
 std::mutex modulesMutex;
 std::unordered_map<void *, LoadedModule> loadedModules;  // by module record
 
-void releasePerf(void *record) {
-  delete static_cast<QXPerfExtension *>(record);
+// Extensions whose record is its header alone.
+template <typename Record>
+void releaseRecord(void *record) {
+  delete static_cast<Record *>(record);
   live().extensions--;
 }
 
-void *newPerfExtension() {
+template <typename Record>
+void *newHeaderOnlyExtension(uint32_t eyeCatcher) {
   live().extensions++;
-  return new QXPerfExtension{{kPerfEyeCatcher, nullptr, releasePerf}};
+  return new Record{{eyeCatcher, nullptr, releaseRecord<Record>}};
 }
 
 // A holder releases a module through word 2 of its record: the module's own teardown, then
@@ -124,7 +129,9 @@ void *loadExtension(QXKernel *kernel, const QXChar *name, int32_t length,
     return nullptr;
   }
   if (narrow == "qxjni") return newJniExtension();
-  if (narrow == "qxperf") return newPerfExtension();
+  if (narrow == "qxperf") return newHeaderOnlyExtension<QXPerfExtension>(kPerfEyeCatcher);
+  if (narrow == "qxexml") return newHeaderOnlyExtension<QXExmlExtension>(kExmlEyeCatcher);
+  if (narrow == "qxioe") return newHeaderOnlyExtension<QXIoeExtension>(kIoeEyeCatcher);
   return loadModule(kernel, narrow, qxName, context);
 }
 

@@ -94,10 +94,21 @@ QXTranscoder *createTranscoder(QXNls *, int32_t from, int32_t to, int32_t,
   return &transcoder->record;
 }
 
+QXTranscoder *createFromQXChar(QXNls *nls, int32_t to, int32_t reserved,
+                               QXMessageContext *context) {
+  return createTranscoder(nls, QX_ENCODING_QXCHAR, to, reserved, context);
+}
+
+QXTranscoder *createToQXChar(QXNls *nls, int32_t from, int32_t reserved,
+                             QXMessageContext *context) {
+  return createTranscoder(nls, from, QX_ENCODING_QXCHAR, reserved, context);
+}
+
 }  // namespace
 
 QXNls *nlsService() {
-  static QXNls nls = {{kNlsEyeCatcher, nullptr, nullptr}, createTranscoder};
+  static QXNls nls = {
+      {kNlsEyeCatcher, nullptr, nullptr}, createTranscoder, createFromQXChar, createToQXChar};
   return &nls;
 }
 

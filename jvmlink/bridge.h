@@ -6,40 +6,14 @@
 #include <utility>
 
 #include "extframe/extframe.h"
+#include "extframe/guards.h"
 #include "jvmlink/jvmlink.h"
 
 namespace bridge {
 
-// Holds a host mutex for a scope.
-class MutexLock {
- public:
-  explicit MutexLock(QXMutex *mutex) : mutex_(mutex) { mutex_->lock(mutex_, 1, 1); }
-  ~MutexLock() { mutex_->unlock(mutex_); }
-  MutexLock(const MutexLock &) = delete;
-  MutexLock &operator=(const MutexLock &) = delete;
-
- private:
-  QXMutex *mutex_;
-};
-
-// Owns a JNI local reference and deletes it at the end of the scope.
-template <typename T>
-class LocalRef {
- public:
-  LocalRef(JNIEnv *env, T ref) : env_(env), ref_(ref) {}
-  ~LocalRef() {
-    if (ref_) env_->DeleteLocalRef(ref_);
-  }
-  LocalRef(const LocalRef &) = delete;
-  LocalRef &operator=(const LocalRef &) = delete;
-  T get() const { return ref_; }
-  T release() { return std::exchange(ref_, nullptr); }
-  explicit operator bool() const { return ref_ != nullptr; }
-
- private:
-  JNIEnv *env_;
-  T ref_;
-};
+using extframe::LocalRef;
+using extframe::MutexLock;
+using extframe::reportError;
 
 // A class resolved through the cache. A reference that could not be cached is owned here and
 // deleted at the end of the scope, so an uncached resolution leaks nothing.
@@ -91,15 +65,6 @@ constexpr uint32_t kJvmMutexNotCreated = 0x86BFF013;
 constexpr uint32_t kNoJvm = 0x86BFF014;
 constexpr uint32_t kExtensionMissing = 0x86BFF015;
 constexpr uint32_t kTranscoderMissing = 0x86BFF016;
-
-inline void reportError(QXMessageContext *context, uint32_t code) {
-  extframe::reportStatus(context, QX_SEVERITY_ERROR, code);
-}
-
-template <typename... Arguments>
-void reportError(QXMessageContext *context, uint32_t code, Arguments... arguments) {
-  extframe::reportStatus(context, QX_SEVERITY_ERROR, code, arguments...);
-}
 
 // The operations of the table.
 int32_t invokeMethod(BridgeState *bridge, QXMessageContext *context, JNIEnv *env, void *result,

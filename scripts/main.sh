@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
 export JAVA_HOME="${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}"
-build/bin/qxmodinfo jvmlink
+build/bin/qxdfs --fs embedded demo

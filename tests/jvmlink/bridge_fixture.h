@@ -12,7 +12,7 @@
 
 namespace testsupport {
 
-using bridge::LocalRef;
+using extframe::LocalRef;
 using hostkernel::Fault;
 using hostkernel::Report;
 using hostkernel::statusReport;

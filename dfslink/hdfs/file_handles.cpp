@@ -1,0 +1,221 @@
+// hdfsOpenFile and hdfsCloseFile: Hadoop streams wrapped in FileHandles, kept in the open-file
+// list under openLock.
+#include <cstdio>
+#include <cstring>
+
+#include "dfslink/hdfs/internal.h"
+
+namespace dfs {
+namespace {
+
+const char kFileSystem[] = "org/apache/hadoop/fs/FileSystem";
+const char kConfiguration[] = "org/apache/hadoop/conf/Configuration";
+const char kInputStream[] = "org/apache/hadoop/fs/FSDataInputStream";
+const char kOutputStream[] = "org/apache/hadoop/fs/FSDataOutputStream";
+
+// The Java call that opens the stream, chosen by the open flags.
+struct OpenCall {
+  const char *method;
+  const char *descriptor;
+  int32_t type;
+};
+
+const OpenCall kRead = {"open",
+                        "(Lorg/apache/hadoop/fs/Path;I)Lorg/apache/hadoop/fs/FSDataInputStream;",
+                        HDFS_STREAM_INPUT};
+const OpenCall kCreate = {
+    "create", "(Lorg/apache/hadoop/fs/Path;ZISJ)Lorg/apache/hadoop/fs/FSDataOutputStream;",
+    HDFS_STREAM_OUTPUT};
+const OpenCall kAppend = {"append",
+                          "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/FSDataOutputStream;",
+                          HDFS_STREAM_OUTPUT};
+
+const OpenCall &openCallFor(int32_t flags) {
+  if (!(flags & HDFS_OPEN_WRITE)) return kRead;
+  return (flags & HDFS_OPEN_APPEND) ? kAppend : kCreate;
+}
+
+const char *streamClassOf(int32_t type) {
+  return type == HDFS_STREAM_INPUT ? kInputStream : kOutputStream;
+}
+
+// The sizes the open call is made with, completed from the connection's configuration.
+struct OpenSizes {
+  jint bufferSize;
+  jshort replication;
+  jlong blockSize;
+};
+
+bool completeSizes(DfsLinkState *dfs, JNIEnv *env, JavaCall &call, jobject configuration,
+                   const OpenCall &open, const char *openText, OpenSizes &sizes) {
+  LocalRef<jstring> bufferKey(env, env->NewStringUTF(dfs->keyBufferSize));
+  LocalRef<jstring> replicationKey(env, env->NewStringUTF(dfs->keyReplication));
+  LocalRef<jstring> blockKey(env, env->NewStringUTF(dfs->keyBlockSize));
+  if (!bufferKey || !replicationKey || !blockKey) {
+    call.report("java.lang.String::<init>");
+    return false;
+  }
+  const char *getIntText = "org.apache.hadoop.conf.Configuration::getInt";
+  if (sizes.bufferSize == 0 &&
+      !call.onObject(&sizes.bufferSize, configuration, kConfiguration, "getInt",
+                     "(Ljava/lang/String;I)I", bufferKey.get(), 4096)) {
+    call.report(getIntText);
+    return false;
+  }
+  if (&open != &kCreate) return true;
+  jint replication = sizes.replication;
+  if (replication == 0) {
+    if (!call.onObject(&replication, configuration, kConfiguration, "getInt",
+                       "(Ljava/lang/String;I)I", replicationKey.get(), 1)) {
+      call.report(getIntText);
+      return false;
+    }
+    sizes.replication = static_cast<jshort>(replication);
+  }
+  if (sizes.blockSize == 0 &&
+      !call.onObject(&sizes.blockSize, configuration, kConfiguration, "getLong",
+                     "(Ljava/lang/String;J)J", blockKey.get(), jlong{67108864})) {
+    call.report(openText);
+    return false;
+  }
+  return true;
+}
+
+// Closes a stream that can be handed to nobody: an output stream left open would hold the
+// file's lease and lose its data.
+void closeUnhandedStream(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, jobject stream,
+                         int32_t type) {
+  JavaCall call(dfs, context, env);
+  if (!call.onObject(nullptr, stream, streamClassOf(type), "close", "()V")) {
+    char text[80];
+    snprintf(text, sizeof text, "%s::close", streamClassOf(type));
+    call.report(text);
+  }
+}
+
+// Adds a handle to the open-file list (openLock held), doubling it when full.
+bool registerHandle(DfsLinkState *dfs, FileHandle *file) {
+  OpenFileList &list = dfs->openFiles;
+  if (list.count >= list.capacity) {
+    int32_t capacity = list.capacity * 2;
+    void *grown =
+        dfs->pool->reallocate(dfs->pool, list.items, sizeof(FileHandle *) * capacity, QX_ZERO_FILL);
+    if (!grown) return false;
+    list.items = static_cast<FileHandle **>(grown);
+    list.capacity = capacity;
+  }
+  list.items[list.count++] = file;
+  return true;
+}
+
+// Wraps an opened stream in a registered FileHandle (openLock held); NULL after closing the
+// stream when the handle cannot be made or registered.
+FileHandle *keepStream(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, int32_t *status,
+                       jobject stream, int32_t type) {
+  auto *file = static_cast<FileHandle *>(dfs->pool->allocate(dfs->pool, sizeof(FileHandle), 0));
+  if (file) {
+    file->stream = env->NewGlobalRef(stream);
+    file->type = type;
+    if (file->stream && registerHandle(dfs, file)) return file;
+    if (file->stream) env->DeleteGlobalRef(file->stream);
+    dfs->pool->free(dfs->pool, file);
+    reportError(context, QX_OUT_OF_MEMORY);
+  }
+  setStatus(status, QX_OUT_OF_MEMORY);
+  closeUnhandedStream(dfs, context, env, stream, type);
+  return nullptr;
+}
+
+FileHandle *openStream(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, JNIEnv *env,
+                       hdfsFS connection, jobject path, const OpenCall &open, OpenSizes sizes) {
+  JavaCall call(dfs, context, env);
+  jobject configuration = nullptr;
+  if (!call.onObject(&configuration, connection, kFileSystem, "getConf",
+                     "()Lorg/apache/hadoop/conf/Configuration;")) {
+    call.report("get configuration object from filesystem");
+    return nullptr;
+  }
+  LocalRef<jobject> configurationRef(env, configuration);
+  char openText[200];
+  snprintf(openText, sizeof openText, "org.apache.hadoop.conf.FileSystem::%s(%s)", open.method,
+           open.descriptor);
+  if (!completeSizes(dfs, env, call, configuration, open, openText, sizes)) return nullptr;
+
+  MutexLock lock(dfs->openLock);
+  jobject stream = nullptr;
+  bool opened =
+      &open == &kRead ? call.onObject(&stream, connection, kFileSystem, open.method,
+                                      open.descriptor, path, sizes.bufferSize)
+      : &open == &kCreate
+          ? call.onObject(&stream, connection, kFileSystem, open.method, open.descriptor, path,
+                          JNI_TRUE, sizes.bufferSize, static_cast<jint>(sizes.replication),
+                          sizes.blockSize)
+          : call.onObject(&stream, connection, kFileSystem, open.method, open.descriptor, path);
+  if (!opened) {
+    call.report(openText);
+    return nullptr;
+  }
+  LocalRef<jobject> streamRef(env, stream);
+  return keepStream(dfs, context, env, status, stream, open.type);
+}
+
+}  // namespace
+
+FileHandle *hdfsOpenFile(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                         hdfsFS connection, const QXChar *path, int32_t flags, int32_t bufferSize,
+                         int16_t replication, int32_t blockSize) {
+  const char *operation = "hdfsOpenFile";
+  JNIEnv *env = environmentFor(dfs, context, operation);
+  if (!env) {
+    setStatus(status, kNoEnvironment);
+    return nullptr;
+  }
+  Utf8Path utf8;
+  if (!toUtf8Path(dfs, path, utf8)) return nullptr;
+  if (flags & HDFS_OPEN_READ_WRITE) {
+    setStatus(status, kReadWriteRefused);
+    reportError(context, kReadWriteRefused, operation);
+    return nullptr;
+  }
+  const OpenCall &open = openCallFor(flags);
+  LocalRef<jobject> pathObject(env, makePathObject(dfs, context, env, utf8, operation));
+  if (!pathObject) return nullptr;
+  return openStream(dfs, context, status, env, connection, pathObject.get(), open,
+                    {bufferSize, replication, blockSize});
+}
+
+int32_t hdfsCloseFile(DfsLinkState *dfs, QXMessageContext *context, int32_t *, hdfsFS,
+                      FileHandle *file) {
+  const char *operation = "hdfsCloseFile";
+  JNIEnv *env = environmentFor(dfs, context, operation);
+  if (!env) return static_cast<int32_t>(kNoEnvironment);
+  if (!file) {
+    reportError(context, kNoFileHandle, operation);
+    return kFailed;
+  }
+  MutexLock lock(dfs->openLock);
+  // A handle that is not in the list (closed before, or never opened here) is not read.
+  int32_t index = indexOfHandle(dfs->openFiles, file);
+  if (index < 0 || file->type == HDFS_STREAM_NONE) {
+    reportError(context, kFileNotOpen, operation);
+    return kFailed;
+  }
+  const char *streamClass = streamClassOf(file->type);
+  JavaCall call(dfs, context, env);
+  if (!call.onObject(nullptr, file->stream, streamClass, "close", "()V")) {
+    char text[80];
+    snprintf(text, sizeof text, "%s::close", streamClass);
+    call.report(text);
+    return kFailed;
+  }
+  OpenFileList &list = dfs->openFiles;
+  memmove(&list.items[index], &list.items[index + 1],
+          sizeof(FileHandle *) * static_cast<size_t>(list.count - index - 1));
+  list.count--;
+  jobject stream = file->stream;
+  dfs->pool->free(dfs->pool, file);
+  env->DeleteGlobalRef(stream);
+  return 0;
+}
+
+}  // namespace dfs

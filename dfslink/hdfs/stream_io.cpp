@@ -1,0 +1,245 @@
+// Reads, writes, seek, tell, flush and available on an open FileHandle.
+#include "dfslink/hdfs/internal.h"
+
+namespace dfs {
+namespace {
+
+const char kInputStream[] = "org/apache/hadoop/fs/FSDataInputStream";
+const char kOutputStream[] = "org/apache/hadoop/fs/FSDataOutputStream";
+const char kReadText[] = "org.apache.hadoop.fs.FSDataInputStream::read";
+const char kWriteText[] = "org.apache.hadoop.fs.FSDataOutputStream::write";
+
+enum class Needs { AnyStream, Input, Output };
+
+// What is wrong with a handle for an operation, or 0. Only registered handles are read.
+uint32_t handleProblem(DfsLinkState *dfs, const FileHandle *file, Needs needs) {
+  if (!file) return kNoFileHandle;
+  if (!isRegistered(dfs, file) || file->type == HDFS_STREAM_NONE) return kFileNotOpen;
+  if (needs == Needs::Input && file->type != HDFS_STREAM_INPUT) return kNotInputStream;
+  if (needs == Needs::Output && file->type != HDFS_STREAM_OUTPUT) return kNotOutputStream;
+  return 0;
+}
+
+// Whether the handle suits the operation; a problem is reported and goes to the status when
+// one is given.
+bool handleSuits(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                 const FileHandle *file, const char *name, Needs needs) {
+  uint32_t problem = handleProblem(dfs, file, needs);
+  if (problem == 0) return true;
+  reportError(context, problem, name);
+  setStatus(status, problem);
+  return false;
+}
+
+// The environment when there is one and the handle suits the operation, else NULL after the
+// report.
+JNIEnv *readyFor(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                 const FileHandle *file, const char *name, Needs needs) {
+  JNIEnv *env = environmentFor(dfs, context, name);
+  if (!env) {
+    setStatus(status, kNoEnvironment);
+    return nullptr;
+  }
+  return handleSuits(dfs, context, status, file, name, needs) ? env : nullptr;
+}
+
+// A negative length, or no buffer for a positive one, never reaches Java.
+bool validTransfer(QXMessageContext *context, int32_t *status, const char *name, const void *buffer,
+                   int32_t length) {
+  uint32_t problem = length < 0                ? kNegativeLength
+                     : (!buffer && length > 0) ? QX_MISSING_ARGUMENT
+                                               : 0;
+  if (problem == 0) return true;
+  if (problem == kNegativeLength) {
+    reportError(context, problem, name);
+  } else {
+    reportError(context, problem);
+  }
+  setStatus(status, problem);
+  return false;
+}
+
+// A fresh Java byte array, or NULL after reporting the failure as the given code.
+jbyteArray newByteArray(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, int32_t *status,
+                        int32_t length, uint32_t failure, const char *name) {
+  jbyteArray array = env->NewByteArray(length);
+  if (array) return array;
+  setStatus(status, failure);
+  reportError(context, failure, name);
+  JnlFromException(dfs, context, nullptr, env, "NewByteArray");
+  return nullptr;
+}
+
+// The result of a Java read count n for a request of length bytes.
+int32_t readResult(QXMessageContext *context, int32_t *status, const char *name, jint n,
+                   int32_t length) {
+  setStatus(status, 0);
+  if (n > 0 && n <= length) return n;
+  if (n == -1) return 0;
+  reportError(context, kReadFailed, name);
+  reportError(context, kUnexpectedCount, name, static_cast<int>(n));
+  return 0;
+}
+
+int32_t readFailed(QXMessageContext *context, int32_t *status, JavaCall &call) {
+  setStatus(status, kReadFailed);
+  reportError(context, kReadFailed, "hdfsPread");
+  call.report(kReadText);
+  return kFailed;
+}
+
+// A positioned read into a Java array; the read count's result.
+int32_t readAt(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, JNIEnv *env,
+               const FileHandle *file, int64_t position, jbyteArray array, int32_t offset,
+               int32_t length) {
+  JavaCall call(dfs, context, env);
+  jint n = 0;
+  if (!call.onObject(&n, file->stream, kInputStream, "read", "(J[BII)I",
+                     static_cast<jlong>(position), array, offset, length)) {
+    return readFailed(context, status, call);
+  }
+  return readResult(context, status, "hdfsPread", n, length);
+}
+
+int32_t writeFrom(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, JNIEnv *env,
+                  const FileHandle *file, jbyteArray array, int32_t offset, int32_t length) {
+  JavaCall call(dfs, context, env);
+  if (!call.onObject(nullptr, file->stream, kOutputStream, "write", "([BII)V", array, offset,
+                     length)) {
+    setStatus(status, kWriteFailed);
+    reportError(context, kWriteFailed, "hdfsWrite");
+    call.report(kWriteText);
+    return kFailed;
+  }
+  return length;
+}
+
+}  // namespace
+
+int32_t hdfsRead(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
+                 FileHandle *file, void *buffer, int32_t length) {
+  const char *name = "hdfsRead";
+  JNIEnv *env = readyFor(dfs, context, status, file, name, Needs::Input);
+  if (!env || !validTransfer(context, status, name, buffer, length)) return kFailed;
+  LocalRef<jbyteArray> array(env,
+                             newByteArray(dfs, context, env, status, length, kReadFailed, name));
+  if (!array) return kFailed;
+  JavaCall call(dfs, context, env);
+  jint n = 0;
+  if (!call.onObject(&n, file->stream, kInputStream, "read", "([B)I", array.get())) {
+    setStatus(status, kReadFailed);
+    reportError(context, kReadFailed, name);
+    call.report(kReadText);
+    return kFailed;
+  }
+  int32_t result = readResult(context, status, name, n, length);
+  if (result > 0) env->GetByteArrayRegion(array.get(), 0, result, static_cast<jbyte *>(buffer));
+  return result;
+}
+
+int32_t hdfsPread(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
+                  FileHandle *file, int64_t position, void *buffer, int32_t length) {
+  const char *name = "hdfsPread_jb";
+  JNIEnv *env = readyFor(dfs, context, status, file, name, Needs::Input);
+  if (!env || !validTransfer(context, status, name, buffer, length)) return kFailed;
+  LocalRef<jbyteArray> array(
+      env, newByteArray(dfs, context, env, status, length, kReadFailed, "hdfsPread"));
+  if (!array) return kFailed;
+  int32_t result = readAt(dfs, context, status, env, file, position, array.get(), 0, length);
+  if (result > 0) env->GetByteArrayRegion(array.get(), 0, result, static_cast<jbyte *>(buffer));
+  return result;
+}
+
+int32_t hdfsPread_jb(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
+                     FileHandle *file, int64_t position, jbyteArray *array, int32_t offset,
+                     int32_t length) {
+  const char *name = "hdfsPread_jb";
+  JNIEnv *env = readyFor(dfs, context, status, file, name, Needs::Input);
+  if (!env || !validTransfer(context, status, name, array, length)) return kFailed;
+  if (!*array) {
+    *array = newByteArray(dfs, context, env, status, length, kReadFailed, "hdfsPread");
+    if (!*array) return kFailed;
+  }
+  return readAt(dfs, context, status, env, file, position, *array, offset, length);
+}
+
+int32_t hdfsWrite(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
+                  FileHandle *file, const void *buffer, int32_t length) {
+  if (length == 0) return 0;
+  const char *name = "hdfsWrite";
+  JNIEnv *env = readyFor(dfs, context, status, file, name, Needs::Output);
+  if (!env || !validTransfer(context, status, name, buffer, length)) return kFailed;
+  LocalRef<jbyteArray> array(env,
+                             newByteArray(dfs, context, env, status, length, kWriteFailed, name));
+  if (!array) return kFailed;
+  env->SetByteArrayRegion(array.get(), 0, length, static_cast<const jbyte *>(buffer));
+  return writeFrom(dfs, context, status, env, file, array.get(), 0, length);
+}
+
+int32_t hdfsWrite_jb(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
+                     FileHandle *file, jbyteArray array, int32_t offset, int32_t length) {
+  const char *name = "hdfsWrite";
+  JNIEnv *env = readyFor(dfs, context, status, file, name, Needs::Output);
+  if (!env || !validTransfer(context, status, name, array, length)) return kFailed;
+  if (length == 0) return 0;
+  return writeFrom(dfs, context, status, env, file, array, offset, length);
+}
+
+int32_t hdfsSeek(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
+                 FileHandle *file, int64_t position) {
+  JNIEnv *env = readyFor(dfs, context, status, file, "hdfsSeek", Needs::Input);
+  if (!env) return kFailed;
+  JavaCall call(dfs, context, env);
+  if (!call.onObject(nullptr, file->stream, kInputStream, "seek", "(J)V",
+                     static_cast<jlong>(position))) {
+    setStatus(status, kSeekFailed);
+    reportError(context, kSeekFailed, "hdfsSeek");
+    call.report("org.apache.hadoop.fs.FSDataInputStream::seek");
+    return kFailed;
+  }
+  return 0;
+}
+
+int64_t hdfsTell(DfsLinkState *dfs, QXMessageContext *context, int32_t *, hdfsFS,
+                 FileHandle *file) {
+  JNIEnv *env = environmentFor(dfs, context, "hdfsTell");
+  if (!env) return static_cast<int32_t>(kNoEnvironment);  // sign-extended: high word all ones
+  if (!handleSuits(dfs, context, nullptr, file, "hdfsTell", Needs::AnyStream)) return kFailed;
+  const char *streamClass = file->type == HDFS_STREAM_INPUT ? kInputStream : kOutputStream;
+  JavaCall call(dfs, context, env);
+  jlong position = 0;
+  if (!call.onObject(&position, file->stream, streamClass, "getPos", "()J")) {
+    call.report("org.apache.hadoop.fs.FSDataInputStream::getPos");
+    return kFailed;
+  }
+  return position;
+}
+
+int32_t hdfsFlush(DfsLinkState *dfs, QXMessageContext *context, int32_t *, hdfsFS,
+                  FileHandle *file) {
+  JNIEnv *env = environmentFor(dfs, context, "hdfsFlush");
+  if (!env) return static_cast<int32_t>(kNoEnvironment);
+  if (!handleSuits(dfs, context, nullptr, file, "hdfsFlush", Needs::Output)) return kFailed;
+  JavaCall call(dfs, context, env);
+  if (!call.onObject(nullptr, file->stream, kOutputStream, "flush", "()V")) {
+    call.report("org.apache.hadoop.fs.FSDataOutputStream::flush");
+    return kFailed;
+  }
+  return 0;
+}
+
+int32_t hdfsAvailable(DfsLinkState *dfs, QXMessageContext *context, int32_t *, hdfsFS,
+                      FileHandle *file) {
+  JNIEnv *env = environmentFor(dfs, context, "hdfsAvailable");
+  if (!env) return static_cast<int32_t>(kNoEnvironment);
+  if (!handleSuits(dfs, context, nullptr, file, "hdfsAvailable", Needs::Input)) return kFailed;
+  JavaCall call(dfs, context, env);
+  jint available = 0;
+  if (!call.onObject(&available, file->stream, kInputStream, "available", "()I")) {
+    call.report("org.apache.hadoop.fs.FSDataInputStream::available");
+    return kFailed;
+  }
+  return available;
+}
+
+}  // namespace dfs

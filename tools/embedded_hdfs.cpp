@@ -1,0 +1,100 @@
+#include "tools/embedded_hdfs.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "hostkernel/hostkernel.h"
+
+namespace {
+
+constexpr int kStartTimeoutMs = 180000;
+
+std::string javaCommand() {
+  const char *home = getenv("JAVA_HOME");
+  return home && *home ? std::string(home) + "/bin/java" : "java";
+}
+
+std::vector<std::string> launcherCommand(int dataNodes) {
+  std::vector<std::string> command = {javaCommand(), "-Xmx768m"};
+  for (std::string &option : hostkernel::hadoopJvmOptions()) command.push_back(option);
+  command.push_back("-cp");
+  command.push_back(std::string(QX_LIBRARY_DIR) + "/qxhost-minihdfs.jar:" + QX_HADOOP_LIB_DIR +
+                    "/*");
+  command.push_back("qxhost.minihdfs.MiniHdfsLauncher");
+  command.push_back(std::to_string(dataNodes));
+  return command;
+}
+
+// Reads the child's first line, waiting at most the start time-out.
+bool readLine(int fd, std::string &line) {
+  char c;
+  while (true) {
+    pollfd ready = {fd, POLLIN, 0};
+    if (poll(&ready, 1, kStartTimeoutMs) <= 0) return false;
+    if (read(fd, &c, 1) != 1) return false;
+    if (c == '\n') return true;
+    line += c;
+  }
+}
+
+}  // namespace
+
+bool EmbeddedHdfs::start(int dataNodes) {
+  int toChild[2], fromChild[2];
+  if (pipe(toChild) != 0 || pipe(fromChild) != 0) {
+    error_ = "no pipe";
+    return false;
+  }
+  std::vector<std::string> command = launcherCommand(dataNodes);
+  log_ = "/tmp/qxminihdfs-" + std::to_string(getpid()) + "-" + std::to_string(toChild[1]) + ".log";
+  child_ = fork();
+  if (child_ == 0) {
+    int log = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (log >= 0) dup2(log, STDERR_FILENO);
+    dup2(toChild[0], STDIN_FILENO);
+    dup2(fromChild[1], STDOUT_FILENO);
+    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) close(fd);
+    std::vector<char *> argv;
+    for (std::string &word : command) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(toChild[0]);
+  close(fromChild[1]);
+  input_ = toChild[1];
+  std::string line;
+  bool ready = readLine(fromChild[0], line) && line.rfind("hdfs://", 0) == 0;
+  close(fromChild[0]);
+  if (!ready) {
+    error_ = "the HDFS launcher did not start (" + command[0] + "); its log: " + log_;
+    keepLog_ = true;
+    stop();
+    return false;
+  }
+  uri_ = line;
+  port_ = static_cast<uint16_t>(atoi(line.c_str() + line.rfind(':') + 1));
+  return true;
+}
+
+void EmbeddedHdfs::stop() {
+  bool running = child_ > 0 && waitpid(child_, nullptr, WNOHANG) == 0;
+  if (!running) child_ = -1;
+  if (input_ >= 0 && running) {
+    const char stopLine[] = "stop\n";
+    ssize_t written = write(input_, stopLine, sizeof stopLine - 1);
+    (void)written;  // the closed input stops it as well
+  }
+  if (input_ >= 0) close(input_);
+  input_ = -1;
+  if (child_ > 0) {
+    waitpid(child_, nullptr, 0);
+    child_ = -1;
+  }
+  if (!log_.empty() && !keepLog_) unlink(log_.c_str());
+}

@@ -1,0 +1,33 @@
+// A real HDFS in a child process: the project's MiniDFSCluster launcher on loopback. The child
+// shuts down when asked, or by itself when this process ends and its input closes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+class EmbeddedHdfs {
+ public:
+  EmbeddedHdfs() = default;
+  ~EmbeddedHdfs() { stop(); }
+  EmbeddedHdfs(const EmbeddedHdfs &) = delete;
+  EmbeddedHdfs &operator=(const EmbeddedHdfs &) = delete;
+
+  // Starts the cluster and waits until it serves; false with a reason in error().
+  bool start(int dataNodes = 3);
+  void stop();
+
+  const std::string &uri() const { return uri_; }  // "hdfs://127.0.0.1:PORT"
+  uint16_t port() const { return port_; }
+  const std::string &error() const { return error_; }
+
+ private:
+  pid_t child_ = -1;
+  int input_ = -1;
+  std::string uri_;
+  uint16_t port_ = 0;
+  std::string error_;
+  std::string log_;  // the launcher's own messages
+  bool keepLog_ = false;
+};
