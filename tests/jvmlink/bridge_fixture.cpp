@@ -95,14 +95,4 @@ void writeEmptyClass(const std::string &directory, const std::string &name) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::string temporaryDirectory() {
-  char pattern[] = "/tmp/qxbridge.XXXXXX";
-  EXPECT_NE(mkdtemp(pattern), nullptr);
-  return pattern;
-}
-
-void removeTree(const std::string &directory) {
-  std::filesystem::remove_all(directory);
-}
-
 }  // namespace testsupport

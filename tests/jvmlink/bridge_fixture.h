@@ -53,8 +53,4 @@ std::string bridgeClassesJar();
 // Writes an empty public class named name (slash form) as a class file under directory.
 void writeEmptyClass(const std::string &directory, const std::string &name);
 
-// A fresh temporary directory, removed by the caller with removeTree.
-std::string temporaryDirectory();
-void removeTree(const std::string &directory);
-
 }  // namespace testsupport

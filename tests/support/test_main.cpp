@@ -1,6 +1,7 @@
 // Test entry: every JVM a test binary starts runs with -Xcheck:jni, and any JNI warning fails
 // the run.
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "tests/support/test_support.h"
@@ -23,6 +24,16 @@ std::string testDataDirectory() {
 
 std::string libraryPath(const std::string &module) {
   return std::string(QX_LIBRARY_DIR) + "/lib" + module + ".so";
+}
+
+std::string temporaryDirectory() {
+  char pattern[] = "/tmp/qxtest.XXXXXX";
+  EXPECT_NE(mkdtemp(pattern), nullptr);
+  return pattern;
+}
+
+void removeTree(const std::string &directory) {
+  std::filesystem::remove_all(directory);
 }
 
 std::set<std::string> exportedSymbols(const std::string &module) {

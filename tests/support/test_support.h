@@ -50,6 +50,10 @@ std::string testDataDirectory();
 // The shared library of a module in the build's library directory.
 std::string libraryPath(const std::string &module);
 
+// A fresh temporary directory on the local disk, and its removal.
+std::string temporaryDirectory();
+void removeTree(const std::string &directory);
+
 // The dynamic symbols a module's library defines.
 std::set<std::string> exportedSymbols(const std::string &module);
 
