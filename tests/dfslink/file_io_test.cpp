@@ -271,3 +271,95 @@ TEST_F(SharedFileTest, HundredThousandReadsLeakNoLocalReference) {
 
 }  // namespace
 }  // namespace testsupport
+
+namespace testsupport {
+namespace {
+
+class HdfsFileTest : public HadoopTest {
+ protected:
+  void SetUp() override {
+    HadoopTest::SetUp();
+    fs = connectHdfs();
+    ASSERT_NE(fs, nullptr);
+  }
+
+  // The replication and block size HDFS recorded for a file.
+  std::pair<jshort, jlong> storedSizes(const char *path) {
+    LocalRef<jstring> text(env, env->NewStringUTF(path));
+    LocalRef<jobject> pathObject(
+        env, bridgeOps().constructNewObjectOfClass(dfs->jvm, context(), env,
+                                                   "org/apache/hadoop/fs/Path",
+                                                   "(Ljava/lang/String;)V", text.get()));
+    jobject status = nullptr;
+    EXPECT_EQ(bridgeOps().invokeMethod(dfs->jvm, context(), env, &status, nullptr,
+                                       JVMLINK_INSTANCE, fs, "org/apache/hadoop/fs/FileSystem", 0,
+                                       "getFileStatus",
+                                       "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/"
+                                       "FileStatus;",
+                                       pathObject.get()),
+              0);
+    LocalRef<jobject> statusRef(env, status);
+    jshort replication = 0;
+    jlong blockSize = 0;
+    bridgeOps().invokeMethod(dfs->jvm, context(), env, &replication, nullptr, JVMLINK_INSTANCE,
+                             status, "org/apache/hadoop/fs/FileStatus", 0, "getReplication",
+                             "()S");
+    bridgeOps().invokeMethod(dfs->jvm, context(), env, &blockSize, nullptr, JVMLINK_INSTANCE,
+                             status, "org/apache/hadoop/fs/FileStatus", 0, "getBlockSize", "()J");
+    return {replication, blockSize};
+  }
+
+  hdfsFS fs = nullptr;
+};
+
+TEST_F(HdfsFileTest, CreateTakesTheGivenSizesOrThoseOfTheConfiguration) {
+  int32_t status = 0;
+  FileHandle *configured =
+      ops().hdfsOpenFile(dfs, context(), &status, fs, u"/sizes/configured", HDFS_OPEN_WRITE, 0, 0, 0);
+  FileHandle *given = ops().hdfsOpenFile(dfs, context(), &status, fs, u"/sizes/given",
+                                         HDFS_OPEN_WRITE, 8192, 2, 1 << 20);
+  ASSERT_TRUE(configured && given);
+  close(fs, configured);
+  close(fs, given);
+  EXPECT_EQ(storedSizes("/sizes/configured"), std::make_pair(jshort{1}, jlong{67108864}))
+      << "dfs.replication and dfs.block.size are absent from the configuration";
+  EXPECT_EQ(storedSizes("/sizes/given"), std::make_pair(jshort{2}, jlong{1 << 20}));
+  EXPECT_TRUE(reports().empty());
+}
+
+TEST_F(HdfsFileTest, StreamWhoseHandleCannotBeMadeIsClosedSoItsLeaseIsFree) {
+  writeAll(fs, "/lease/file", "kept");
+  int32_t status = 0;
+  hostkernel::injectFault(Fault::Allocation, 1, "DFSLINK Pool");
+  EXPECT_EQ(ops().hdfsOpenFile(dfs, context(), &status, fs, u"/lease/file",
+                               HDFS_OPEN_WRITE | HDFS_OPEN_APPEND, 0, 0, 0),
+            nullptr);
+  EXPECT_EQ(status, static_cast<int32_t>(QX_OUT_OF_MEMORY));
+  EXPECT_TRUE(reports().empty());
+  FileHandle *again = ops().hdfsOpenFile(dfs, context(), &status, fs, u"/lease/file",
+                                         HDFS_OPEN_WRITE | HDFS_OPEN_APPEND, 0, 0, 0);
+  ASSERT_NE(again, nullptr) << "an append stream left open would still hold the lease";
+  ASSERT_EQ(ops().hdfsWrite(dfs, context(), &status, fs, again, "+more", 5), 5);
+  close(fs, again);
+  FileHandle *in = open(fs, "/lease/file", 0);
+  EXPECT_EQ(readAll(fs, in), "kept+more");
+  close(fs, in);
+}
+
+TEST_F(HdfsFileTest, SeekPastTheEndFailsWithStatusAndTheJavaReport) {
+  writeAll(fs, "/seek/short", "0123");
+  FileHandle *in = open(fs, "/seek/short", 0);
+  int32_t status = 0;
+  EXPECT_EQ(ops().hdfsSeek(dfs, context(), &status, fs, in, 1000), -1);
+  EXPECT_EQ(status, static_cast<int32_t>(0x86BFF817));
+  std::vector<Report> got = reports();
+  ASSERT_GE(got.size(), 4u);
+  EXPECT_EQ(got[0], statusReport(4, 0x86BFF817, {"hdfsSeek"}));
+  EXPECT_EQ(got[1],
+            textReport(4, "ERROR: Call to method org.apache.hadoop.fs.FSDataInputStream::seek failed."));
+  EXPECT_EQ(got[2], textReport(4, "ERROR: java.io.EOFException"));
+  close(fs, in);
+}
+
+}  // namespace
+}  // namespace testsupport
