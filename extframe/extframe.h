@@ -50,6 +50,11 @@ int32_t moduleTerminate(void *record) {
   return 0;
 }
 
+// Creates the module's pool and allocates its record there, zero-filled. No pool: NULL without
+// a message; no record: 0x803FC002, the pool is destroyed and NULL returned.
+void *newModuleRecord(QXKernel *kernel, QXMessageContext *context, const char *poolName,
+                      size_t size, QXPool **pool);
+
 // Writes the eye-catcher and the standard slots: the last step before the entry returns.
 void completeFrame(QXModuleFrame *frame, int32_t (*terminate)(void *record));
 

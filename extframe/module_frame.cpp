@@ -33,6 +33,20 @@ int32_t moduleAttributes(void *, int32_t *first, int32_t *second, int32_t *third
   return 0;
 }
 
+void *newModuleRecord(QXKernel *kernel, QXMessageContext *context, const char *poolName,
+                      size_t size, QXPool **pool) {
+  QXPoolAttributes attributes = {};
+  *pool = kernel->createPool(kernel, &attributes, 0, poolName);
+  if (!*pool) return nullptr;
+  void *record = (*pool)->allocate(*pool, size, QX_ZERO_FILL);
+  if (!record) {
+    reportError(context, QX_OUT_OF_MEMORY);
+    (*pool)->header.release(*pool);
+    *pool = nullptr;
+  }
+  return record;
+}
+
 void completeFrame(QXModuleFrame *frame, int32_t (*terminate)(void *record)) {
   frame->moduleVersion = moduleVersion;
   frame->moduleAttributes = moduleAttributes;

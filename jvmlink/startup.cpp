@@ -115,16 +115,10 @@ void fillOperations(BridgeOperations *operations) {
 
 extern "C" QX_EXPORT void *jvmlink(QXKernel *kernel, QXMessageContext *context) {
   using namespace bridge;
-  QXPoolAttributes attributes = {};
-  QXPool *pool = kernel->createPool(kernel, &attributes, 0, "JVMLINK Pool");
-  if (!pool) return nullptr;
-  auto *bridge =
-      static_cast<BridgeState *>(pool->allocate(pool, sizeof(BridgeState), QX_ZERO_FILL));
-  if (!bridge) {
-    reportError(context, QX_OUT_OF_MEMORY);
-    pool->header.release(pool);
-    return nullptr;
-  }
+  QXPool *pool = nullptr;
+  auto *bridge = static_cast<BridgeState *>(
+      extframe::newModuleRecord(kernel, context, "JVMLINK Pool", sizeof(BridgeState), &pool));
+  if (!bridge) return nullptr;
   bridge->pool = pool;
   bridge->kernel = kernel;
   if (!acquireResources(bridge, kernel, context)) {

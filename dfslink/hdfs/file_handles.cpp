@@ -10,8 +10,6 @@ namespace {
 
 const char kFileSystem[] = "org/apache/hadoop/fs/FileSystem";
 const char kConfiguration[] = "org/apache/hadoop/conf/Configuration";
-const char kInputStream[] = "org/apache/hadoop/fs/FSDataInputStream";
-const char kOutputStream[] = "org/apache/hadoop/fs/FSDataOutputStream";
 
 // The Java call that opens the stream, chosen by the open flags.
 struct OpenCall {
@@ -33,10 +31,6 @@ const OpenCall kAppend = {"append",
 const OpenCall &openCallFor(int32_t flags) {
   if (!(flags & HDFS_OPEN_WRITE)) return kRead;
   return (flags & HDFS_OPEN_APPEND) ? kAppend : kCreate;
-}
-
-const char *streamClassOf(int32_t type) {
-  return type == HDFS_STREAM_INPUT ? kInputStream : kOutputStream;
 }
 
 // The sizes the open call is made with, completed from the connection's configuration.

@@ -36,6 +36,14 @@ constexpr uint32_t kOpenLockNotCreated = 0x86BFF827;
 constexpr int32_t kFailed = -1;
 constexpr int32_t kMaxPathBytes = 260;
 
+constexpr char kInputStream[] = "org/apache/hadoop/fs/FSDataInputStream";
+constexpr char kOutputStream[] = "org/apache/hadoop/fs/FSDataOutputStream";
+
+// The Java class of a handle's stream.
+inline const char *streamClassOf(int32_t type) {
+  return type == HDFS_STREAM_INPUT ? kInputStream : kOutputStream;
+}
+
 inline BridgeOperations &bridgeOf(DfsLinkState *dfs) {
   return dfs->jvm->operations;
 }

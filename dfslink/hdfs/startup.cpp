@@ -137,16 +137,10 @@ void fillOperations(DfsOperations &table) {
 
 extern "C" QX_EXPORT void *dfslink(QXKernel *host, QXMessageContext *context) {
   using namespace dfs;
-  QXPoolAttributes attributes = {};
-  QXPool *pool = host->createPool(host, &attributes, 0, "DFSLINK Pool");
-  if (!pool) return nullptr;
-  auto *state =
-      static_cast<DfsLinkState *>(pool->allocate(pool, sizeof(DfsLinkState), QX_ZERO_FILL));
-  if (!state) {
-    reportError(context, QX_OUT_OF_MEMORY);
-    pool->header.release(pool);
-    return nullptr;
-  }
+  QXPool *pool = nullptr;
+  auto *state = static_cast<DfsLinkState *>(
+      extframe::newModuleRecord(host, context, "DFSLINK Pool", sizeof(DfsLinkState), &pool));
+  if (!state) return nullptr;
   state->pool = pool;
   state->host = host;
   if (!acquireResources(state, host, context)) {

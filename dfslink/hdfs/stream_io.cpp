@@ -4,8 +4,6 @@
 namespace dfs {
 namespace {
 
-const char kInputStream[] = "org/apache/hadoop/fs/FSDataInputStream";
-const char kOutputStream[] = "org/apache/hadoop/fs/FSDataOutputStream";
 const char kReadText[] = "org.apache.hadoop.fs.FSDataInputStream::read";
 const char kWriteText[] = "org.apache.hadoop.fs.FSDataOutputStream::write";
 
@@ -114,6 +112,32 @@ int32_t writeFrom(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
   return length;
 }
 
+// tell, flush and available: a call without arguments on the handle's stream. A missing
+// environment is their result; they never write the status.
+struct StreamQuery {
+  const char *name;
+  Needs needs;
+  const char *method;
+  const char *descriptor;
+  const char *methodText;
+};
+
+template <typename Result>
+Result queryStream(DfsLinkState *dfs, QXMessageContext *context, const FileHandle *file,
+                   const StreamQuery &query) {
+  JNIEnv *env = environmentFor(dfs, context, query.name);
+  if (!env) return static_cast<int32_t>(kNoEnvironment);  // 64 bits: the high word all ones
+  if (!handleSuits(dfs, context, nullptr, file, query.name, query.needs)) return kFailed;
+  JavaCall call(dfs, context, env);
+  Result value = 0;  // a void method leaves it
+  if (!call.onObject(&value, file->stream, streamClassOf(file->type), query.method,
+                     query.descriptor)) {
+    call.report(query.methodText);
+    return kFailed;
+  }
+  return value;
+}
+
 }  // namespace
 
 int32_t hdfsRead(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
@@ -202,44 +226,23 @@ int32_t hdfsSeek(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, 
 
 int64_t hdfsTell(DfsLinkState *dfs, QXMessageContext *context, int32_t *, hdfsFS,
                  FileHandle *file) {
-  JNIEnv *env = environmentFor(dfs, context, "hdfsTell");
-  if (!env) return static_cast<int32_t>(kNoEnvironment);  // sign-extended: high word all ones
-  if (!handleSuits(dfs, context, nullptr, file, "hdfsTell", Needs::AnyStream)) return kFailed;
-  const char *streamClass = file->type == HDFS_STREAM_INPUT ? kInputStream : kOutputStream;
-  JavaCall call(dfs, context, env);
-  jlong position = 0;
-  if (!call.onObject(&position, file->stream, streamClass, "getPos", "()J")) {
-    call.report("org.apache.hadoop.fs.FSDataInputStream::getPos");
-    return kFailed;
-  }
-  return position;
+  return queryStream<jlong>(dfs, context, file,
+                            {"hdfsTell", Needs::AnyStream, "getPos", "()J",
+                             "org.apache.hadoop.fs.FSDataInputStream::getPos"});
 }
 
 int32_t hdfsFlush(DfsLinkState *dfs, QXMessageContext *context, int32_t *, hdfsFS,
                   FileHandle *file) {
-  JNIEnv *env = environmentFor(dfs, context, "hdfsFlush");
-  if (!env) return static_cast<int32_t>(kNoEnvironment);
-  if (!handleSuits(dfs, context, nullptr, file, "hdfsFlush", Needs::Output)) return kFailed;
-  JavaCall call(dfs, context, env);
-  if (!call.onObject(nullptr, file->stream, kOutputStream, "flush", "()V")) {
-    call.report("org.apache.hadoop.fs.FSDataOutputStream::flush");
-    return kFailed;
-  }
-  return 0;
+  return queryStream<jint>(dfs, context, file,
+                           {"hdfsFlush", Needs::Output, "flush", "()V",
+                            "org.apache.hadoop.fs.FSDataOutputStream::flush"});
 }
 
 int32_t hdfsAvailable(DfsLinkState *dfs, QXMessageContext *context, int32_t *, hdfsFS,
                       FileHandle *file) {
-  JNIEnv *env = environmentFor(dfs, context, "hdfsAvailable");
-  if (!env) return static_cast<int32_t>(kNoEnvironment);
-  if (!handleSuits(dfs, context, nullptr, file, "hdfsAvailable", Needs::Input)) return kFailed;
-  JavaCall call(dfs, context, env);
-  jint available = 0;
-  if (!call.onObject(&available, file->stream, kInputStream, "available", "()I")) {
-    call.report("org.apache.hadoop.fs.FSDataInputStream::available");
-    return kFailed;
-  }
-  return available;
+  return queryStream<jint>(dfs, context, file,
+                           {"hdfsAvailable", Needs::Input, "available", "()I",
+                            "org.apache.hadoop.fs.FSDataInputStream::available"});
 }
 
 }  // namespace dfs

@@ -286,14 +286,12 @@ class HdfsFileTest : public HadoopTest {
   // The replication and block size HDFS recorded for a file.
   std::pair<jshort, jlong> storedSizes(const char *path) {
     LocalRef<jstring> text(env, env->NewStringUTF(path));
-    LocalRef<jobject> pathObject(
-        env, bridgeOps().constructNewObjectOfClass(dfs->jvm, context(), env,
-                                                   "org/apache/hadoop/fs/Path",
-                                                   "(Ljava/lang/String;)V", text.get()));
+    LocalRef<jobject> pathObject(env, bridgeOps().constructNewObjectOfClass(
+                                          dfs->jvm, context(), env, "org/apache/hadoop/fs/Path",
+                                          "(Ljava/lang/String;)V", text.get()));
     jobject status = nullptr;
-    EXPECT_EQ(bridgeOps().invokeMethod(dfs->jvm, context(), env, &status, nullptr,
-                                       JVMLINK_INSTANCE, fs, "org/apache/hadoop/fs/FileSystem", 0,
-                                       "getFileStatus",
+    EXPECT_EQ(bridgeOps().invokeMethod(dfs->jvm, context(), env, &status, nullptr, JVMLINK_INSTANCE,
+                                       fs, "org/apache/hadoop/fs/FileSystem", 0, "getFileStatus",
                                        "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/"
                                        "FileStatus;",
                                        pathObject.get()),
@@ -302,8 +300,7 @@ class HdfsFileTest : public HadoopTest {
     jshort replication = 0;
     jlong blockSize = 0;
     bridgeOps().invokeMethod(dfs->jvm, context(), env, &replication, nullptr, JVMLINK_INSTANCE,
-                             status, "org/apache/hadoop/fs/FileStatus", 0, "getReplication",
-                             "()S");
+                             status, "org/apache/hadoop/fs/FileStatus", 0, "getReplication", "()S");
     bridgeOps().invokeMethod(dfs->jvm, context(), env, &blockSize, nullptr, JVMLINK_INSTANCE,
                              status, "org/apache/hadoop/fs/FileStatus", 0, "getBlockSize", "()J");
     return {replication, blockSize};
@@ -314,8 +311,8 @@ class HdfsFileTest : public HadoopTest {
 
 TEST_F(HdfsFileTest, CreateTakesTheGivenSizesOrThoseOfTheConfiguration) {
   int32_t status = 0;
-  FileHandle *configured =
-      ops().hdfsOpenFile(dfs, context(), &status, fs, u"/sizes/configured", HDFS_OPEN_WRITE, 0, 0, 0);
+  FileHandle *configured = ops().hdfsOpenFile(dfs, context(), &status, fs, u"/sizes/configured",
+                                              HDFS_OPEN_WRITE, 0, 0, 0);
   FileHandle *given = ops().hdfsOpenFile(dfs, context(), &status, fs, u"/sizes/given",
                                          HDFS_OPEN_WRITE, 8192, 2, 1 << 20);
   ASSERT_TRUE(configured && given);
@@ -355,8 +352,9 @@ TEST_F(HdfsFileTest, SeekPastTheEndFailsWithStatusAndTheJavaReport) {
   std::vector<Report> got = reports();
   ASSERT_GE(got.size(), 4u);
   EXPECT_EQ(got[0], statusReport(4, 0x86BFF817, {"hdfsSeek"}));
-  EXPECT_EQ(got[1],
-            textReport(4, "ERROR: Call to method org.apache.hadoop.fs.FSDataInputStream::seek failed."));
+  EXPECT_EQ(
+      got[1],
+      textReport(4, "ERROR: Call to method org.apache.hadoop.fs.FSDataInputStream::seek failed."));
   EXPECT_EQ(got[2], textReport(4, "ERROR: java.io.EOFException"));
   close(fs, in);
 }

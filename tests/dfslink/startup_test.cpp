@@ -142,13 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
                           1,
                           "dorn hdfsjvmMutex",
                           {statusReport(4, 0x86BFF013), statusReport(4, QX_OPERATION_FAILED)}}),
-    [](const ::testing::TestParamInfo<DfsStartupFailure> &info) {
-      std::string name = info.param.what;
-      for (char &c : name) {
-        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-      }
-      return name;
-    });
+    nameOf<DfsStartupFailure>);
 
 TEST_F(DfsStartupTest, EveryFailedAllocationIsClean) {
   for (int nth = 1;; nth++) {

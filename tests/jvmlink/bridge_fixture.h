@@ -47,6 +47,23 @@ class BridgeTest : public HostTest {
   hostkernel::Counters baseline;
 };
 
+// A class-path list of the given items, with NUL separators as its builder writes them.
+struct OwnedList {
+  std::string text;
+  std::vector<int32_t> lengths;
+  ClassPathList list{};
+
+  explicit OwnedList(const std::vector<std::string> &items, uint32_t flags = 0) {
+    for (const std::string &item : items) {
+      text += item;
+      text += '\0';
+      lengths.push_back(static_cast<int32_t>(item.size() + 1));
+    }
+    list = {text.data(), lengths.data(), static_cast<int32_t>(items.size()),
+            static_cast<int32_t>(text.size()), flags};
+  }
+};
+
 // The jar with qxtest/Bridge and qxtest/Derived.
 std::string bridgeClassesJar();
 

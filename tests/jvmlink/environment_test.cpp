@@ -99,23 +99,6 @@ TEST_F(EnvironmentTest, TableThatCannotGrowReportsOutOfMemory) {
   EXPECT_EQ(bridge->threadCapacity, 10);
 }
 
-// A class-path list of the given items, with NUL separators as its builder writes them.
-struct OwnedList {
-  std::string text;
-  std::vector<int32_t> lengths;
-  ClassPathList list{};
-
-  explicit OwnedList(const std::vector<std::string> &items, uint32_t flags = 0) {
-    for (const std::string &item : items) {
-      text += item;
-      text += '\0';
-      lengths.push_back(static_cast<int32_t>(item.size() + 1));
-    }
-    list = {text.data(), lengths.data(), static_cast<int32_t>(items.size()),
-            static_cast<int32_t>(text.size()), flags};
-  }
-};
-
 TEST_F(EnvironmentTest, FailedItemMakesTheNextCallApplyTheWholeListAgain) {
   std::string directory = temporaryDirectory();
   std::string late = directory + "/late";

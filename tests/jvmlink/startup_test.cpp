@@ -126,13 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                        3,
                        "JVMLINK Pool",
                        {statusReport(4, QX_OUT_OF_MEMORY)}}),
-    [](const ::testing::TestParamInfo<StartupFailure> &info) {
-      std::string name = info.param.what;
-      for (char &c : name) {
-        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-      }
-      return name;
-    });
+    nameOf<StartupFailure>);
 
 // Fails every allocation in turn until the start-up succeeds: each failure is clean.
 TEST_F(StartupTest, EveryFailedAllocationIsClean) {

@@ -19,15 +19,10 @@ void teardown(void *record) {
 }  // namespace
 
 extern "C" QX_EXPORT void *frameprobe(QXKernel *kernel, QXMessageContext *context) {
-  QXPoolAttributes attributes = {};
-  QXPool *pool = kernel->createPool(kernel, &attributes, 0, "FRAMEPROBE Pool");
-  if (!pool) return nullptr;
-  auto *probe = static_cast<ProbeRecord *>(pool->allocate(pool, sizeof(ProbeRecord), QX_ZERO_FILL));
-  if (!probe) {
-    extframe::reportStatus(context, QX_SEVERITY_ERROR, QX_OUT_OF_MEMORY);
-    pool->header.release(pool);
-    return nullptr;
-  }
+  QXPool *pool = nullptr;
+  auto *probe = static_cast<ProbeRecord *>(
+      extframe::newModuleRecord(kernel, context, "FRAMEPROBE Pool", sizeof(ProbeRecord), &pool));
+  if (!probe) return nullptr;
   probe->pool = pool;
   QXKernel *loader = extframe::loaderRecord;
   probe->perf =

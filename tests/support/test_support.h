@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <ostream>
 #include <set>
 #include <string>
@@ -43,6 +44,16 @@ class HostTest : public ::testing::Test {
 
   hostkernel::MessageContext messages{nullptr};
 };
+
+// A parameterized test's name made of its parameter's description (its member what).
+template <typename Param>
+std::string nameOf(const ::testing::TestParamInfo<Param> &info) {
+  std::string name = info.param.what;
+  for (char &c : name) {
+    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+}
 
 // The directory the build puts test classes and jars in.
 std::string testDataDirectory();
