@@ -46,7 +46,8 @@ bool readLine(int fd, std::string &line) {
 
 bool EmbeddedHdfs::start(int dataNodes) {
   int toChild[2], fromChild[2];
-  if (pipe(toChild) != 0 || pipe(fromChild) != 0) {
+  // Close-on-exec: no later child may hold the launcher's input open after this process ends.
+  if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
     error_ = "no pipe";
     return false;
   }
