@@ -111,7 +111,11 @@ FileHandle *keepStream(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env
     file->stream = env->NewGlobalRef(stream);
     file->type = type;
     if (file->stream && registerHandle(dfs, file)) return file;
-    if (file->stream) env->DeleteGlobalRef(file->stream);
+    if (file->stream) {
+      env->DeleteGlobalRef(file->stream);
+    } else {
+      env->ExceptionDescribe();  // the JVM is out of references: clear it before closing
+    }
     dfs->pool->free(dfs->pool, file);
     reportError(context, QX_OUT_OF_MEMORY);
   }
