@@ -15,12 +15,6 @@ const char kGetDescriptor[] =
     "(Ljava/net/URI;Lorg/apache/hadoop/conf/Configuration;Ljava/lang/String;)"
     "Lorg/apache/hadoop/fs/FileSystem;";
 
-size_t qxLength(const QXChar *text) {
-  size_t length = 0;
-  while (text[length]) length++;
-  return length;
-}
-
 // A simple case mapping to lower case: ASCII, Latin-1 and the dotted capital I.
 char16_t lowerCase(char16_t c) {
   if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;

@@ -51,6 +51,13 @@ inline BridgeOperations &bridgeOf(DfsLinkState *dfs) {
 // The calling thread's JNI environment, or NULL after reporting 0x86BFF805 with the operation.
 JNIEnv *environmentFor(DfsLinkState *dfs, QXMessageContext *context, const char *operation);
 
+// Units of a NUL-terminated QXChar text.
+inline size_t qxLength(const QXChar *text) {
+  size_t length = 0;
+  while (text[length]) length++;
+  return length;
+}
+
 // Writes a status out-value when the caller gave one.
 inline void setStatus(int32_t *status, uint32_t code) {
   if (status) *status = static_cast<int32_t>(code);

@@ -5,12 +5,6 @@
 namespace dfs {
 namespace {
 
-size_t qxLength(const QXChar *text) {
-  size_t length = 0;
-  while (text[length]) length++;
-  return length;
-}
-
 // The UTF-8 path back as QXChar text for the report of a Path that could not be made.
 void reportPathNotMade(DfsLinkState *dfs, QXMessageContext *context, const Utf8Path &path) {
   QXChar text[kMaxPathBytes + 1];

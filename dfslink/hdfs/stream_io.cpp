@@ -79,9 +79,9 @@ int32_t readResult(QXMessageContext *context, int32_t *status, const char *name,
   return 0;
 }
 
-int32_t readFailed(QXMessageContext *context, int32_t *status, JavaCall &call) {
+int32_t readFailed(QXMessageContext *context, int32_t *status, const char *name, JavaCall &call) {
   setStatus(status, kReadFailed);
-  reportError(context, kReadFailed, "hdfsPread");
+  reportError(context, kReadFailed, name);
   call.report(kReadText);
   return kFailed;
 }
@@ -94,7 +94,7 @@ int32_t readAt(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, JN
   jint n = 0;
   if (!call.onObject(&n, file->stream, kInputStream, "read", "(J[BII)I",
                      static_cast<jlong>(position), array, offset, length)) {
-    return readFailed(context, status, call);
+    return readFailed(context, status, "hdfsPread", call);
   }
   return readResult(context, status, "hdfsPread", n, length);
 }
@@ -151,10 +151,7 @@ int32_t hdfsRead(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, 
   JavaCall call(dfs, context, env);
   jint n = 0;
   if (!call.onObject(&n, file->stream, kInputStream, "read", "([B)I", array.get())) {
-    setStatus(status, kReadFailed);
-    reportError(context, kReadFailed, name);
-    call.report(kReadText);
-    return kFailed;
+    return readFailed(context, status, name, call);
   }
   int32_t result = readResult(context, status, name, n, length);
   if (result > 0) env->GetByteArrayRegion(array.get(), 0, result, static_cast<jbyte *>(buffer));

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "jvmlink/bridge.h"
+#include "extframe/guards.h"
 #include "jvmlink/jvmlink.h"
 #include "tests/support/test_support.h"
 
