@@ -47,6 +47,8 @@ enum class Fault {
   ClassPathAdd,
   JarList,
   ClassPathApply,
+  JniCall,       // a JNI function called from module code; name: the function, e.g. "NewString"
+  PoolCreation,  // name: the pool's name; an injected Allocation fault of that name fires too
 };
 
 // Fails the nth matching call from now on (1 = the next one); an empty name matches any.
@@ -54,6 +56,17 @@ QXHOST_API void injectFault(Fault fault, int nth, std::string_view name = {});
 QXHOST_API void clearFaults();
 // Whether an injected fault of this kind is still armed.
 QXHOST_API bool faultPending(Fault fault);
+
+// A fault sweep on the calling thread: from now on every fault point it passes, of any kind, is
+// counted, and the one numbered failAt (1 = the next) fails; 0 only counts. Stopping returns the
+// number of points passed.
+QXHOST_API void startFaultSweep(int64_t failAt);
+QXHOST_API int64_t stopFaultSweep();
+// The point the calling thread's last sweep failed, as "Kind:name", or empty.
+QXHOST_API std::string sweptFault();
+
+// Thread ids of ended threads are handed to new threads, lowest first, as some hosts do.
+QXHOST_API void reuseThreadIds(bool reuse);
 
 // One report as the message context received it.
 struct Report {
@@ -100,6 +113,8 @@ QXHOST_API std::string catalogueText(uint32_t code);
 
 // JNI warnings the JVM printed (-Xcheck:jni) since the last call; the count is reset.
 QXHOST_API int takeJniWarnings();
+// Keeps the JVM's own print-out (other than JNI warnings) off the terminal while set.
+QXHOST_API void quietJvmOutput(bool quiet);
 
 // The options every JVM that runs Hadoop on JDK 17 needs (module openings).
 QXHOST_API std::vector<std::string> hadoopJvmOptions();

@@ -22,6 +22,14 @@ LiveCounters &live();
 
 // True when an injected fault fires for this call (and counts it down otherwise).
 bool shouldFail(Fault fault, std::string_view name = {});
+// Whether any fault or sweep could fire now (cheap).
+bool anyFaultArmed();
+// Puts the JNI function table's fault points in place, once the JVM runs.
+void interposeJniFunctions();
+// Whether code at an address belongs to a module the loader loaded.
+bool isModuleCode(void *address);
+// The JVM if it was created, without creating it.
+JavaVM *createdJvm();
 
 // Reports a status code on a context that may be NULL.
 void report(QXMessageContext *context, int32_t severity, uint32_t code, ...);

@@ -39,15 +39,20 @@ Jvm &jvm() {
 }
 
 std::atomic<int> jniWarnings{0};
+std::atomic<bool> quietOutput{false};
 
 jint JNICALL countJniWarnings(FILE *stream, const char *format, va_list arguments) {
   char text[8192];
   int length = vsnprintf(text, sizeof text, format, arguments);
+  bool warning = false;
   for (const char *marker :
        {"WARNING in native method", "JNI local refs:", "FATAL ERROR in native method"}) {
-    if (strstr(text, marker)) jniWarnings++;
+    if (strstr(text, marker)) {
+      jniWarnings++;
+      warning = true;
+    }
   }
-  fputs(text, stream == stdout ? stdout : stderr);
+  if (warning || !quietOutput) fputs(text, stream == stdout ? stdout : stderr);
   return length;
 }
 
@@ -208,7 +213,10 @@ void releaseThread(QXJniExtension *, QXJniExtension *, JNIEnv *) {
 int32_t addPath(JNIEnv *env, const std::string &path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return static_cast<int32_t>(QX_IO_NOT_FOUND);
-  jstring text = env->NewStringUTF(path.c_str());
+  std::u16string units =
+      toQXChar(path);  // not NewStringUTF: it would mangle characters beyond the BMP
+  jstring text = env->NewString(reinterpret_cast<const jchar *>(units.data()),
+                                static_cast<jsize>(units.size()));
   if (!text) {
     env->ExceptionClear();
     return static_cast<int32_t>(QX_OUT_OF_MEMORY);
@@ -305,8 +313,17 @@ int takeJniWarnings() {
   return jniWarnings.exchange(0);
 }
 
+void quietJvmOutput(bool quiet) {
+  quietOutput = quiet;
+}
+
 JavaVM *javaVm() {
   return runningJvm();
+}
+
+JavaVM *createdJvm() {
+  std::lock_guard<std::mutex> lock(jvm().mutex);
+  return jvm().vm;
 }
 
 }  // namespace hostkernel

@@ -19,6 +19,7 @@ constexpr uint32_t kIoeEyeCatcher = 0x45454F49;   // "IOEE"
 
 struct LoadedModule {
   void *library;
+  void *base;  // where the library is mapped
   uintptr_t stamp[QX_VERSION_STAMP_WORDS];
 };
 
@@ -84,7 +85,9 @@ void *loadModule(QXKernel *kernel, const std::string &name, const std::u16string
     dlclose(library);
     return nullptr;
   }
-  LoadedModule module = {library, {}};
+  Dl_info info;
+  LoadedModule module = {
+      library, dladdr(reinterpret_cast<void *>(entry), &info) ? info.dli_fbase : nullptr, {}};
   extent(kernel);
   vercn1(module.stamp);
   void *record = entry(kernel, context);
@@ -133,6 +136,16 @@ void *loadExtension(QXKernel *kernel, const QXChar *name, int32_t length,
   if (narrow == "qxexml") return newHeaderOnlyExtension<QXExmlExtension>(kExmlEyeCatcher);
   if (narrow == "qxioe") return newHeaderOnlyExtension<QXIoeExtension>(kIoeEyeCatcher);
   return loadModule(kernel, narrow, qxName, context);
+}
+
+bool isModuleCode(void *address) {
+  Dl_info info;
+  if (!dladdr(address, &info)) return false;
+  std::lock_guard<std::mutex> lock(modulesMutex);
+  for (const auto &[record, module] : loadedModules) {
+    if (module.base == info.dli_fbase) return true;
+  }
+  return false;
 }
 
 bool versionStampOf(const void *moduleRecord, uintptr_t *stamp) {

@@ -1,5 +1,6 @@
 // Host mutexes and thread ids.
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "hostkernel/internal.h"
@@ -31,6 +32,32 @@ void destroy(void *record) {
 
 std::atomic<uint32_t> lastThreadId{0};
 
+// Ids of ended threads, handed out again lowest first when reuse is on.
+std::mutex idMutex;
+std::set<uint32_t> freeIds;
+std::atomic<bool> reuseIds{false};
+
+uint32_t newThreadId() {
+  if (reuseIds) {
+    std::lock_guard<std::mutex> lock(idMutex);
+    if (!freeIds.empty()) {
+      uint32_t id = *freeIds.begin();
+      freeIds.erase(freeIds.begin());
+      return id;
+    }
+  }
+  return ++lastThreadId;
+}
+
+struct ThreadIdentity {
+  uint32_t id = newThreadId();
+  ~ThreadIdentity() {
+    if (!reuseIds) return;
+    std::lock_guard<std::mutex> lock(idMutex);
+    freeIds.insert(id);
+  }
+};
+
 }  // namespace
 
 QXMutex *createMutex(QXKernel *, const QXMutexAttributes *, QXMessageContext *, const char *name) {
@@ -42,8 +69,15 @@ QXMutex *createMutex(QXKernel *, const QXMutexAttributes *, QXMessageContext *, 
 }
 
 uint32_t currentThreadId(QXKernel *) {
-  thread_local uint32_t id = ++lastThreadId;
-  return id;
+  thread_local ThreadIdentity identity;
+  return identity.id;
+}
+
+void reuseThreadIds(bool reuse) {
+  reuseIds = reuse;
+  if (reuse) return;
+  std::lock_guard<std::mutex> lock(idMutex);
+  freeIds.clear();
 }
 
 }  // namespace hostkernel

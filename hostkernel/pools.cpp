@@ -91,7 +91,7 @@ void destroy(void *record) {
 
 QXPool *createPool(QXKernel *, const QXPoolAttributes *, int32_t, const char *name) {
   std::string poolName = name ? name : "";
-  if (shouldFail(Fault::Allocation, poolName)) return nullptr;
+  if (shouldFail(Fault::PoolCreation, poolName)) return nullptr;
   Pool *pool = new Pool;
   pool->record = {{kPoolEyeCatcher, nullptr, destroy}, allocate, freeBlock, reallocate};
   pool->name = std::move(poolName);

@@ -1,0 +1,186 @@
+// Failures of the JVM itself, made on demand: the JNI function table is interposed through JVMTI
+// so that a call the modules make can fail the way the JVM fails it (a null result, and for
+// most functions a pending Java exception). Only calls made from the code of loaded modules are
+// fault points; the JVM's own libraries, the host and the tests always go through.
+#include <jvmti.h>
+
+#include <mutex>
+#include <string>
+#include <type_traits>
+
+#include "hostkernel/internal.h"
+
+namespace hostkernel {
+namespace {
+
+JNINativeInterface_ original;    // the table as the JVM had it (-Xcheck:jni included)
+JNINativeInterface_ interposed;  // the same with the wrappers below
+
+bool fails(const char *function, void *caller) {
+  return anyFaultArmed() && isModuleCode(caller) && shouldFail(Fault::JniCall, function);
+}
+
+void throwInjected(JNIEnv *env, const char *className, const char *function) {
+  if (!className) return;
+  jclass type = original.FindClass(env, className);
+  if (!type) return;
+  std::string message = std::string("injected fault: ") + function;
+  original.ThrowNew(env, type, message.c_str());
+  original.DeleteLocalRef(env, type);
+}
+
+// The exception a failed function leaves pending, as the JVM would throw it.
+constexpr char kNoClass[] = "java/lang/NoClassDefFoundError";
+constexpr char kNoMethod[] = "java/lang/NoSuchMethodError";
+constexpr char kNoField[] = "java/lang/NoSuchFieldError";
+constexpr char kNoMemory[] = "java/lang/OutOfMemoryError";
+constexpr char kThrown[] = "java/io/IOException";  // what a Hadoop call throws
+
+template <auto Member, const char *Name, const char *Thrown, typename Function>
+struct Wrapper;
+
+template <auto Member, const char *Name, const char *Thrown, typename Result, typename... Args>
+struct Wrapper<Member, Name, Thrown, Result(JNICALL *)(JNIEnv *, Args...)> {
+  static Result JNICALL call(JNIEnv *env, Args... args) {
+    if (fails(Name, __builtin_return_address(0))) {
+      throwInjected(env, Thrown, Name);
+      if constexpr (!std::is_void_v<Result>)
+        return Result();
+      else
+        return;
+    }
+    return (original.*Member)(env, args...);
+  }
+};
+
+template <auto Member, const char *Name, const char *Thrown>
+void wrap() {
+  using Function = std::remove_reference_t<decltype(interposed.*Member)>;
+  interposed.*Member = &Wrapper<Member, Name, Thrown, Function>::call;
+}
+
+// The variadic forms the modules use go to the wrapped va_list forms.
+jobject JNICALL callObjectMethod(JNIEnv *env, jobject object, jmethodID method, ...) {
+  va_list arguments;
+  va_start(arguments, method);
+  jobject result = nullptr;
+  if (fails("CallObjectMethod", __builtin_return_address(0))) {
+    throwInjected(env, kThrown, "CallObjectMethod");
+  } else {
+    result = original.CallObjectMethodV(env, object, method, arguments);
+  }
+  va_end(arguments);
+  return result;
+}
+
+jint JNICALL callIntMethod(JNIEnv *env, jobject object, jmethodID method, ...) {
+  va_list arguments;
+  va_start(arguments, method);
+  jint result = 0;
+  if (fails("CallIntMethod", __builtin_return_address(0))) {
+    throwInjected(env, kThrown, "CallIntMethod");
+  } else {
+    result = original.CallIntMethodV(env, object, method, arguments);
+  }
+  va_end(arguments);
+  return result;
+}
+
+#define QX_NAME(function) constexpr char k##function[] = #function;
+#define QX_WRAP(function, thrown) wrap<&JNINativeInterface_::function, k##function, thrown>()
+
+QX_NAME(FindClass)
+QX_NAME(NewGlobalRef)
+QX_NAME(NewObjectV)
+QX_NAME(GetMethodID)
+QX_NAME(GetStaticMethodID)
+QX_NAME(GetFieldID)
+QX_NAME(GetStaticFieldID)
+QX_NAME(NewString)
+QX_NAME(NewStringUTF)
+QX_NAME(GetStringUTFChars)
+QX_NAME(NewByteArray)
+QX_NAME(NewObjectArray)
+QX_NAME(NewDirectByteBuffer)
+QX_NAME(CallObjectMethodV)
+QX_NAME(CallBooleanMethodV)
+QX_NAME(CallShortMethodV)
+QX_NAME(CallIntMethodV)
+QX_NAME(CallLongMethodV)
+QX_NAME(CallVoidMethodV)
+QX_NAME(CallStaticObjectMethodV)
+QX_NAME(CallStaticBooleanMethodV)
+QX_NAME(CallStaticShortMethodV)
+QX_NAME(CallStaticIntMethodV)
+QX_NAME(CallStaticLongMethodV)
+QX_NAME(CallStaticVoidMethodV)
+QX_NAME(CallNonvirtualObjectMethodV)
+QX_NAME(CallNonvirtualBooleanMethodV)
+QX_NAME(CallNonvirtualShortMethodV)
+QX_NAME(CallNonvirtualIntMethodV)
+QX_NAME(CallNonvirtualLongMethodV)
+QX_NAME(CallNonvirtualVoidMethodV)
+
+void wrapFunctions() {
+  QX_WRAP(FindClass, kNoClass);
+  QX_WRAP(NewGlobalRef, nullptr);  // the JVM gives null, nothing pending
+  QX_WRAP(NewObjectV, kThrown);    // the constructor threw
+  QX_WRAP(GetMethodID, kNoMethod);
+  QX_WRAP(GetStaticMethodID, kNoMethod);
+  QX_WRAP(GetFieldID, kNoField);
+  QX_WRAP(GetStaticFieldID, kNoField);
+  QX_WRAP(NewString, kNoMemory);
+  QX_WRAP(NewStringUTF, kNoMemory);
+  QX_WRAP(GetStringUTFChars, kNoMemory);
+  QX_WRAP(NewByteArray, kNoMemory);
+  QX_WRAP(NewObjectArray, kNoMemory);
+  QX_WRAP(NewDirectByteBuffer, kNoMemory);
+  QX_WRAP(CallObjectMethodV, kThrown);
+  QX_WRAP(CallBooleanMethodV, kThrown);
+  QX_WRAP(CallShortMethodV, kThrown);
+  QX_WRAP(CallIntMethodV, kThrown);
+  QX_WRAP(CallLongMethodV, kThrown);
+  QX_WRAP(CallVoidMethodV, kThrown);
+  QX_WRAP(CallStaticObjectMethodV, kThrown);
+  QX_WRAP(CallStaticBooleanMethodV, kThrown);
+  QX_WRAP(CallStaticShortMethodV, kThrown);
+  QX_WRAP(CallStaticIntMethodV, kThrown);
+  QX_WRAP(CallStaticLongMethodV, kThrown);
+  QX_WRAP(CallStaticVoidMethodV, kThrown);
+  QX_WRAP(CallNonvirtualObjectMethodV, kThrown);
+  QX_WRAP(CallNonvirtualBooleanMethodV, kThrown);
+  QX_WRAP(CallNonvirtualShortMethodV, kThrown);
+  QX_WRAP(CallNonvirtualIntMethodV, kThrown);
+  QX_WRAP(CallNonvirtualLongMethodV, kThrown);
+  QX_WRAP(CallNonvirtualVoidMethodV, kThrown);
+  interposed.CallObjectMethod = callObjectMethod;
+  interposed.CallIntMethod = callIntMethod;
+}
+
+#undef QX_WRAP
+#undef QX_NAME
+
+bool install() {
+  JavaVM *vm = createdJvm();
+  if (!vm) return false;
+  jvmtiEnv *jvmti = nullptr;
+  if (vm->GetEnv(reinterpret_cast<void **>(&jvmti), JVMTI_VERSION_1_2) != JNI_OK) return false;
+  jniNativeInterface *table = nullptr;
+  if (jvmti->GetJNIFunctionTable(&table) != JVMTI_ERROR_NONE) return false;
+  original = *table;
+  jvmti->Deallocate(reinterpret_cast<unsigned char *>(table));
+  interposed = original;
+  wrapFunctions();
+  return jvmti->SetJNIFunctionTable(&interposed) == JVMTI_ERROR_NONE;
+}
+
+}  // namespace
+
+void interposeJniFunctions() {
+  static std::mutex mutex;
+  static bool installed = false;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (!installed) installed = install();
+}
+
+}  // namespace hostkernel
