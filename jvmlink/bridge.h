@@ -28,6 +28,7 @@ class ResolvedClass {
   ResolvedClass(const ResolvedClass &) = delete;
   ResolvedClass &operator=(const ResolvedClass &) = delete;
   jclass get() const { return ref_; }
+  bool cached() const { return cached_; }
   explicit operator bool() const { return ref_ != nullptr; }
   // Hands the reference to a caller that keeps it.
   jclass release() { return std::exchange(ref_, nullptr); }
@@ -93,7 +94,8 @@ jobjectArray constructNewArrayString(BridgeState *bridge, QXMessageContext *cont
 ResolvedClass resolveClass(BridgeState *bridge, QXMessageContext *context, const char *className,
                            JNIEnv *env);
 
-// Deletes every cached global reference and frees the cache (teardown, jvmMutex held).
+// Deletes every cached (or kept uncached) global reference and frees the cache (teardown,
+// jvmMutex held).
 void clearClassCache(BridgeState *bridge, JNIEnv *env);
 
 // At most limit bytes of a UTF-8 Java name as QXChar text for a message.

@@ -99,6 +99,33 @@ bool insertEntry(BridgeState *bridge, QXMessageContext *context, const char *cla
   return insertion == Insertion::Cached;
 }
 
+constexpr int32_t kUncachedGrowth = 16;
+
+// Keeps a class reference the cache could not take until teardown, once per class; NULL (the
+// reference deleted) when even that cannot be done.
+jclass keepUncached(BridgeState *bridge, JNIEnv *env, jclass reference) {
+  MutexLock lock(bridge->hashMutex);
+  for (int32_t i = 0; i < bridge->uncachedCount; i++) {
+    if (env->IsSameObject(bridge->uncachedClasses[i], reference)) {
+      env->DeleteGlobalRef(reference);
+      return bridge->uncachedClasses[i];
+    }
+  }
+  if (bridge->uncachedCount == bridge->uncachedCapacity) {
+    int32_t capacity = bridge->uncachedCapacity + kUncachedGrowth;
+    void *grown = bridge->pool->reallocate(bridge->pool, bridge->uncachedClasses,
+                                           sizeof(jclass) * capacity, 0);
+    if (!grown) {
+      env->DeleteGlobalRef(reference);
+      return nullptr;
+    }
+    bridge->uncachedClasses = static_cast<jclass *>(grown);
+    bridge->uncachedCapacity = capacity;
+  }
+  bridge->uncachedClasses[bridge->uncachedCount++] = reference;
+  return reference;
+}
+
 // Cuts a UTF-8 text to at most limit bytes without splitting a character.
 size_t cutToLimit(const char *utf8, size_t limit) {
   size_t length = extframe::byteLength(utf8);
@@ -129,11 +156,16 @@ ResolvedClass resolveClass(BridgeState *bridge, QXMessageContext *context, const
 
 jclass globalClassReference(BridgeState *bridge, QXMessageContext *context, const char *className,
                             JNIEnv *env) {
-  return resolveClass(bridge, context, className, env).release();
+  ResolvedClass resolved = resolveClass(bridge, context, className, env);
+  if (!resolved || resolved.cached()) return resolved.release();
+  return keepUncached(bridge, env, resolved.release());
 }
 
 void clearClassCache(BridgeState *bridge, JNIEnv *env) {
   MutexLock lock(bridge->hashMutex);
+  for (int32_t i = 0; i < bridge->uncachedCount; i++)
+    env->DeleteGlobalRef(bridge->uncachedClasses[i]);
+  bridge->uncachedCount = 0;
   if (!bridge->cacheReady) return;
   for (uint32_t i = 0; i < bridge->cacheCapacity; i++) {
     ClassCacheEntry &entry = bridge->cacheEntries[i];

@@ -1,5 +1,7 @@
 // getJNIEnv: one JNI environment per host thread, attached through qxjni on the thread's first
 // request, with the kept class path applied once per thread.
+#include <atomic>
+
 #include "host/qxplatform.h"
 #include "jvmlink/bridge.h"
 
@@ -22,6 +24,29 @@ ThreadSlot findThreadSlot(BridgeState *bridge, uint32_t threadId) {
     if (id == 0 && slot.index < 0) slot.index = i;
   }
   return slot;
+}
+
+// The JVM, known from the first attached thread; one per process.
+std::atomic<JavaVM *> knownJvm{nullptr};
+
+// Whether an entry's environment is the calling thread's own. A host that hands a dead
+// thread's id to a new thread leaves an entry whose environment belongs to the dead thread.
+bool belongsToThisThread(JNIEnv *env) {
+  JavaVM *vm = knownJvm;
+  if (!vm) return true;
+  JNIEnv *current = nullptr;
+  return vm->GetEnv(reinterpret_cast<void **>(&current), JNI_VERSION_1_8) == JNI_OK &&
+         current == env;
+}
+
+// Entries of other ids that hold an environment the JVM has just given this thread: their
+// threads have ended, so their slots are free again.
+void freeEntriesOf(BridgeState *bridge, JNIEnv *env, int32_t keep) {
+  for (int32_t i = 0; i < bridge->threadCount; i++) {
+    if (i != keep && bridge->threadEntries[i].environment == env) {
+      bridge->threadEntries[i] = ThreadEnvEntry{0, nullptr, 0};
+    }
+  }
 }
 
 // A slot past the entries in use, growing the table when it is full.
@@ -49,8 +74,13 @@ JNIEnv *attachThread(BridgeState *bridge, QXMessageContext *context, uint32_t th
     reportError(context, kThreadNotAttached, "getJNIEnv");
     return nullptr;
   }
+  if (!knownJvm) {
+    JavaVM *vm = nullptr;
+    if (env->GetJavaVM(&vm) == JNI_OK) knownJvm = vm;
+  }
   bridge->threadEntries[index] = ThreadEnvEntry{threadId, env, 0};
   if (index == bridge->threadCount) bridge->threadCount++;
+  freeEntriesOf(bridge, env, index);
   return env;
 }
 
@@ -74,10 +104,13 @@ JNIEnv *getJNIEnv(BridgeState *bridge, QXMessageContext *context) {
   uint32_t threadId = bridge->kernel->currentThreadId(bridge->kernel);
   MutexLock lock(bridge->jvmMutex);
   ThreadSlot slot = findThreadSlot(bridge, threadId);
-  JNIEnv *env;
-  if (slot.found) {
-    env = bridge->threadEntries[slot.index].environment;
-  } else {
+  JNIEnv *env = slot.found ? bridge->threadEntries[slot.index].environment : nullptr;
+  if (env && !belongsToThisThread(env)) {
+    // The id was a dead thread's: its entry is taken over with a fresh attachment.
+    bridge->threadEntries[slot.index] = ThreadEnvEntry{0, nullptr, 0};
+    env = nullptr;
+  }
+  if (!env) {
     if (slot.index < 0 && !appendThreadSlot(bridge, context, slot)) return nullptr;
     env = attachThread(bridge, context, threadId, slot.index);
     if (!env) return nullptr;

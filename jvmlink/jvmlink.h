@@ -102,6 +102,11 @@ struct BridgeState {
   int32_t threadCount;
   ThreadEnvEntry *threadEntries;
   BridgeOperations operations;
+  /* Private to the bridge: class references the cache could not take, handed out by
+   * globalClassReference and kept until teardown, since its callers never delete them. */
+  jclass *uncachedClasses;
+  int32_t uncachedCount;
+  int32_t uncachedCapacity;
 };
 
 #ifdef __cplusplus

@@ -65,7 +65,10 @@ char *classNameOfObject(BridgeState *bridge, QXMessageContext *context, jobject 
   LocalRef<jstring> name(env, classNameString(context, object, env));
   if (!name) return nullptr;
   const char *utf8 = env->GetStringUTFChars(name.get(), nullptr);
-  if (!utf8) return nullptr;
+  if (!utf8) {
+    env->ExceptionDescribe();  // the JVM is out of memory: nothing may stay pending
+    return nullptr;
+  }
   size_t length = strlen(utf8);
   auto *copy = static_cast<char *>(bridge->pool->allocate(bridge->pool, length + 1, QX_ZERO_FILL));
   if (copy) {
@@ -82,20 +85,23 @@ char *classNameOfObject(BridgeState *bridge, QXMessageContext *context, jobject 
 jobjectArray constructNewArrayString(BridgeState *, QXMessageContext *context, JNIEnv *env, void *,
                                      const char *const *texts, int32_t count) {
   const char *function = "constructNewArrayString";
+  // Each failure is described so that nothing stays pending for the caller.
   LocalRef<jclass> stringClass(env, env->FindClass("java/lang/String"));
   if (!stringClass) {
+    env->ExceptionDescribe();
     reportError(context, kClassNotFound, function, u"java/lang/String");
     return nullptr;
   }
   jobjectArray array = env->NewObjectArray(count, stringClass.get(), nullptr);
   if (!array) {
+    env->ExceptionDescribe();
     reportError(context, kArrayNotCreated, function);
     return nullptr;
   }
   for (int32_t i = 0; i < count; i++) {
     LocalRef<jstring> text(env, texts[i] ? env->NewStringUTF(texts[i]) : nullptr);
     if (!text) {
-      // The element stays null; the failure is printed so that the next JNI call is legal.
+      // The element stays null.
       if (env->ExceptionCheck()) env->ExceptionDescribe();
       reportError(context, kStringNotCreated, function);
       continue;
