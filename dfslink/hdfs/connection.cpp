@@ -1,7 +1,7 @@
 // hdfsConnectAsUser, hdfsConnectDefaultUser and hdfsDisconnect: a connection is a global
 // reference to a Hadoop FileSystem.
+#include <algorithm>
 #include <cstdio>
-#include <string>
 #include <string_view>
 
 #include "dfslink/hdfs/internal.h"
@@ -30,51 +30,35 @@ bool sameIgnoringCase(const QXChar *text, std::u16string_view word) {
   return true;
 }
 
-// A pool block freed at the end of the scope.
-struct PoolBlock {
-  QXPool *pool;
-  void *block;
-  ~PoolBlock() {
-    if (block) pool->free(pool, block);
-  }
-};
-
-// A UTF-8 Java string of a QXChar text (converted with its terminator), in a pool block of
-// 3 units per QXChar so that any text fits. NULL after the reports of a failure.
-struct JavaText {
-  uint32_t failure = 0;
-  jstring text = nullptr;
-};
-
-JavaText javaTextOf(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, const QXChar *text,
+// "hdfs://" host ":" port as QXChar text in a pool block; NULL after the reports.
+QXChar *nameNodeUri(DfsLinkState *dfs, QXMessageContext *context, const QXChar *host, uint16_t port,
                     PoolBlock &buffer) {
-  size_t units = qxLength(text) + 1;
-  size_t capacity = 3 * units;
-  buffer.block = dfs->pool->allocate(dfs->pool, capacity, 0);
-  if (!buffer.block) {
+  size_t hostLength = qxLength(host);
+  size_t size = sizeof(QXChar) * (hostLength + 17);  // the scheme, ':', five digits and NUL
+  buffer.reset(dfs->pool->allocate(dfs->pool, size, 0));
+  if (!buffer.get()) {
     reportError(context, QX_OUT_OF_MEMORY);
     printText(context, QX_SEVERITY_ERROR, u"Couldn't allocate an object of size %d",
-              static_cast<int>(capacity));
-    return {QX_OUT_OF_MEMORY, nullptr};
+              static_cast<int>(size));
+    return nullptr;
   }
-  int32_t written = 0;
-  if (dfs->toUtf8->convert(dfs->toUtf8, text, static_cast<int32_t>(units * sizeof(QXChar)),
-                           buffer.block, static_cast<int32_t>(capacity), &written, 0)) {
-    reportError(context, kNotConverted, "dfslink", u"compiler->utf8");
-    return {QX_OPERATION_FAILED, nullptr};
-  }
-  return {0, env->NewStringUTF(static_cast<const char *>(buffer.block))};
-}
-
-// "hdfs://" host ":" port as QXChar text.
-std::u16string nameNodeUri(const QXChar *host, uint16_t port) {
-  std::u16string uri = u"hdfs://";
-  uri += host;
-  uri += u':';
+  auto *uri = static_cast<QXChar *>(buffer.get());
+  QXChar *end = std::copy_n(u"hdfs://", 7, uri);
+  end = std::copy_n(host, hostLength, end);
+  *end++ = u':';
   char digits[8];
   snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(port));
-  for (const char *digit = digits; *digit; digit++) uri += static_cast<char16_t>(*digit);
+  for (const char *digit = digits; *digit; digit++) *end++ = static_cast<QXChar>(*digit);
+  *end = 0;
   return uri;
+}
+
+// A Java string of a QXChar text; NULL after the report of what the JVM threw.
+jstring javaStringFor(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
+                      const QXChar *text) {
+  jstring string = newJavaString(env, text, qxLength(text));
+  if (!string) JnlFromException(dfs, context, nullptr, env, "NewString");
+  return string;
 }
 
 // The file system a connect asks for, as a local reference, or NULL after the reports.
@@ -83,9 +67,12 @@ struct Chosen {
   jobject fileSystem = nullptr;
 };
 
+// A file system of its own for the connection: the cached instances of FileSystem.get are
+// shared, and closing one would close it under every other connection.
 Chosen getFileSystem(JavaCall &call, jobject uri, jobject configuration, jstring user) {
   jobject fileSystem = nullptr;
-  if (!call.onClass(&fileSystem, kFileSystem, "get", kGetDescriptor, uri, configuration, user)) {
+  if (!call.onClass(&fileSystem, kFileSystem, "newInstance", kGetDescriptor, uri, configuration,
+                    user)) {
     call.report("org.apache.hadoop.fs.FileSystem::get(URI, Configuration)");
     return {QX_OPERATION_FAILED, nullptr};
   }
@@ -94,7 +81,7 @@ Chosen getFileSystem(JavaCall &call, jobject uri, jobject configuration, jstring
 
 Chosen localFileSystem(JavaCall &call, jobject configuration) {
   jobject fileSystem = nullptr;
-  if (!call.onClass(&fileSystem, kFileSystem, "getLocal",
+  if (!call.onClass(&fileSystem, kFileSystem, "newInstanceLocal",
                     "(Lorg/apache/hadoop/conf/Configuration;)"
                     "Lorg/apache/hadoop/fs/LocalFileSystem;",
                     configuration)) {
@@ -117,11 +104,11 @@ Chosen defaultFileSystem(JavaCall &call, JNIEnv *env, jobject configuration, jst
 
 Chosen nameNodeFileSystem(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, JavaCall &call,
                           const QXChar *host, uint16_t port, jobject configuration, jstring user) {
-  std::u16string uri = nameNodeUri(host, port);
-  PoolBlock buffer{dfs->pool, nullptr};
-  JavaText uriText = javaTextOf(dfs, context, env, uri.c_str(), buffer);
-  if (uriText.failure) return {uriText.failure, nullptr};
-  LocalRef<jstring> uriString(env, uriText.text);
+  PoolBlock buffer(dfs->pool);
+  QXChar *uri = nameNodeUri(dfs, context, host, port, buffer);
+  if (!uri) return {QX_OUT_OF_MEMORY, nullptr};
+  LocalRef<jstring> uriString(env, javaStringFor(dfs, context, env, uri));
+  if (!uriString) return {QX_OPERATION_FAILED, nullptr};
   jobject uriObject = nullptr;
   if (!call.onClass(&uriObject, "java/net/URI", "create", "(Ljava/lang/String;)Ljava/net/URI;",
                     uriString.get())) {
@@ -130,6 +117,37 @@ Chosen nameNodeFileSystem(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *
   }
   LocalRef<jobject> uriRef(env, uriObject);
   return getFileSystem(call, uriObject, configuration, user);
+}
+
+// Chooses the file system by the host: the local one, the configuration's default or a name
+// node.
+Chosen chooseFileSystem(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
+                        const QXChar *host, uint16_t port, jobject configuration, jstring user) {
+  bool local = host && sameIgnoringCase(host, u"local");
+  bool byDefault = host && sameIgnoringCase(host, u"default");
+  if ((local || byDefault) && port != 0) {
+    printText(context, QX_SEVERITY_NOTE, u"Option HDFSPORT= has been ignored.");
+    port = 0;
+  }
+  JavaCall call(dfs, context, env);
+  if (!host || local) return localFileSystem(call, configuration);
+  if (byDefault) return defaultFileSystem(call, env, configuration, user);
+  return nameNodeFileSystem(dfs, context, env, call, host, port, configuration, user);
+}
+
+// The connection handle of a file system: a global reference, or NULL after the report. A file
+// system that cannot be handed out is closed: it is the connection's own.
+uint32_t keepConnection(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
+                        jobject fileSystem, hdfsFS *connection) {
+  *connection = env->NewGlobalRef(fileSystem);
+  if (*connection) return 0;
+  if (env->ExceptionCheck()) env->ExceptionDescribe();
+  reportError(context, QX_OUT_OF_MEMORY);
+  JavaCall call(dfs, context, env);
+  if (!call.onObject(nullptr, fileSystem, kFileSystem, "close", "()V")) {
+    call.report("Filesystem::close");
+  }
+  return QX_OUT_OF_MEMORY;
 }
 
 int32_t connect(DfsLinkState *dfs, QXMessageContext *context, const QXChar *host, uint16_t port,
@@ -151,35 +169,24 @@ int32_t connect(DfsLinkState *dfs, QXMessageContext *context, const QXChar *host
     printText(context, QX_SEVERITY_ERROR, u"Probable classpath problem.");
     return static_cast<int32_t>(QX_OPERATION_FAILED);
   }
-  PoolBlock userBuffer{dfs->pool, nullptr};
   LocalRef<jstring> userName(env, nullptr);
-  Chosen chosen;
-  int32_t noted = 0;
   if (user) {
-    JavaText text = javaTextOf(dfs, context, env, user, userBuffer);
-    chosen.failure = text.failure;
-    userName = LocalRef<jstring>(env, text.text);
-  }
-  if (!chosen.failure) {
-    bool local = host && sameIgnoringCase(host, u"local");
-    bool byDefault = host && sameIgnoringCase(host, u"default");
-    if ((local || byDefault) && port != 0) {
-      noted = printText(context, QX_SEVERITY_NOTE, u"Option HDFSPORT= has been ignored.");
-      port = 0;
-    }
-    JavaCall call(dfs, context, env);
-    if (!host || local) {
-      chosen = localFileSystem(call, configuration.get());
-    } else if (byDefault) {
-      chosen = defaultFileSystem(call, env, configuration.get(), userName.get());
-    } else {
-      chosen = nameNodeFileSystem(dfs, context, env, call, host, port, configuration.get(),
-                                  userName.get());
+    userName = LocalRef<jstring>(env, javaStringFor(dfs, context, env, user));
+    if (!userName) {
+      *connection = nullptr;
+      return static_cast<int32_t>(QX_OPERATION_FAILED);
     }
   }
+  Chosen chosen =
+      chooseFileSystem(dfs, context, env, host, port, configuration.get(), userName.get());
   LocalRef<jobject> fileSystem(env, chosen.fileSystem);
-  *connection = fileSystem ? env->NewGlobalRef(fileSystem.get()) : nullptr;
-  return chosen.failure ? static_cast<int32_t>(chosen.failure) : noted;
+  *connection = nullptr;
+  // A connection is a success whatever the host's print of the port note returned: the caller
+  // must be able to disconnect it.
+  if (fileSystem) {
+    chosen.failure = keepConnection(dfs, context, env, fileSystem.get(), connection);
+  }
+  return static_cast<int32_t>(chosen.failure);
 }
 
 }  // namespace

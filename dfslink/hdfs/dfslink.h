@@ -128,6 +128,13 @@ struct DfsLinkState {
   char keyBlockSize[18];
   OpenFileList openFiles;
   DfsOperations operations;
+  /* Private to the module: the open-file list's own lock, held briefly and never across a Java
+   * call, and the records of closed handles, kept a while so that a stale handle is not taken
+   * for a newer one at the same address. */
+  QXMutex *listLock;
+  FileHandle **retired;
+  int32_t retiredCount;
+  int32_t retiredNext;
 };
 
 #ifdef __cplusplus

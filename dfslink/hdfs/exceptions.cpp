@@ -1,37 +1,14 @@
 // JnlFromException: a Java exception as host messages, with the method that failed, the
 // exception's class, its text, its stack frames and its causes.
-#include <cstring>
-
 #include "dfslink/hdfs/internal.h"
 
 namespace dfs {
 namespace {
 
-// Prints a Java string at severity 0; false when its text cannot be converted.
-bool printJavaString(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, jstring text) {
-  const char *utf8 = env->GetStringUTFChars(text, nullptr);
-  if (!utf8) return true;
-  bool printed = true;
-  size_t length = strlen(utf8);
-  size_t capacity = 2 * length + 2;
-  auto *buffer = length
-                     ? static_cast<QXChar *>(dfs->pool->allocate(dfs->pool, capacity, QX_ZERO_FILL))
-                     : nullptr;
-  if (buffer) {
-    int32_t written = 0;
-    uint32_t status = dfs->fromUtf8->convert(dfs->fromUtf8, utf8, static_cast<int32_t>(length),
-                                             buffer, static_cast<int32_t>(capacity), &written, 0);
-    if (status != 0) {
-      reportError(context, kNotConverted, "JnlFromException", u"utf8->QXChar");
-      reportError(context, status);
-      printed = false;
-    } else {
-      printText(context, QX_SEVERITY_PLAIN, u"%s", buffer);
-    }
-    dfs->pool->free(dfs->pool, buffer);
-  }
-  env->ReleaseStringUTFChars(text, utf8);
-  return printed;
+// Prints a Java string at severity 0, read as the UTF-16 it is.
+void printJavaString(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, jstring text) {
+  JavaChars chars(dfs, env, text);
+  if (chars && chars.length() > 0) printText(context, QX_SEVERITY_PLAIN, u"%s", chars.units());
 }
 
 // Prints the text of every frame of the throwable's stack trace.
@@ -54,7 +31,7 @@ void printStackTrace(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, 
       continue;
     }
     LocalRef<jstring> frameText(env, static_cast<jstring>(text));
-    if (frameText && !printJavaString(dfs, context, env, frameText.get())) return;
+    printJavaString(dfs, context, env, frameText.get());
   }
 }
 
@@ -80,9 +57,7 @@ int32_t printCauseChain(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *en
     jobject text = nullptr;
     if (call.onObject(&text, current, "java/lang/Throwable", "toString", "()Ljava/lang/String;")) {
       LocalRef<jstring> textRef(env, static_cast<jstring>(text));
-      if (textRef && !printJavaString(dfs, context, env, textRef.get())) {
-        return static_cast<int32_t>(QX_OPERATION_FAILED);
-      }
+      printJavaString(dfs, context, env, textRef.get());
     }
     printStackTrace(dfs, context, env, call, current);
     jthrowable cause = nullptr;

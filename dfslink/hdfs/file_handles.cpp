@@ -1,7 +1,6 @@
 // hdfsOpenFile and hdfsCloseFile: Hadoop streams wrapped in FileHandles, kept in the open-file
 // list under openLock.
 #include <cstdio>
-#include <cstring>
 
 #include "dfslink/hdfs/internal.h"
 
@@ -42,10 +41,12 @@ struct OpenSizes {
 
 bool completeSizes(DfsLinkState *dfs, JNIEnv *env, JavaCall &call, jobject configuration,
                    const OpenCall &open, const char *openText, OpenSizes &sizes) {
+  // The keys are ASCII, the same in UTF-8 and in Java's modified form.
   LocalRef<jstring> bufferKey(env, env->NewStringUTF(dfs->keyBufferSize));
-  LocalRef<jstring> replicationKey(env, env->NewStringUTF(dfs->keyReplication));
-  LocalRef<jstring> blockKey(env, env->NewStringUTF(dfs->keyBlockSize));
-  if (!bufferKey || !replicationKey || !blockKey) {
+  LocalRef<jstring> replicationKey(env,
+                                   bufferKey ? env->NewStringUTF(dfs->keyReplication) : nullptr);
+  LocalRef<jstring> blockKey(env, replicationKey ? env->NewStringUTF(dfs->keyBlockSize) : nullptr);
+  if (!blockKey) {
     call.report("java.lang.String::<init>");
     return false;
   }
@@ -87,36 +88,21 @@ void closeUnhandedStream(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *e
   }
 }
 
-// Adds a handle to the open-file list (openLock held), doubling it when full.
-bool registerHandle(DfsLinkState *dfs, FileHandle *file) {
-  OpenFileList &list = dfs->openFiles;
-  if (list.count >= list.capacity) {
-    int32_t capacity = list.capacity * 2;
-    void *grown =
-        dfs->pool->reallocate(dfs->pool, list.items, sizeof(FileHandle *) * capacity, QX_ZERO_FILL);
-    if (!grown) return false;
-    list.items = static_cast<FileHandle **>(grown);
-    list.capacity = capacity;
-  }
-  list.items[list.count++] = file;
-  return true;
-}
-
 // Wraps an opened stream in a registered FileHandle (openLock held); NULL after closing the
 // stream when the handle cannot be made or registered.
 FileHandle *keepStream(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, int32_t *status,
                        jobject stream, int32_t type) {
-  auto *file = static_cast<FileHandle *>(dfs->pool->allocate(dfs->pool, sizeof(FileHandle), 0));
+  FileHandle *file = newHandleRecord(dfs);
   if (file) {
     file->stream = env->NewGlobalRef(stream);
     file->type = type;
     if (file->stream && registerHandle(dfs, file)) return file;
     if (file->stream) {
       env->DeleteGlobalRef(file->stream);
-    } else {
+    } else if (env->ExceptionCheck()) {
       env->ExceptionDescribe();  // the JVM is out of references: clear it before closing
     }
-    dfs->pool->free(dfs->pool, file);
+    discardHandleRecord(dfs, file);
     reportError(context, QX_OUT_OF_MEMORY);
   }
   setStatus(status, QX_OUT_OF_MEMORY);
@@ -168,15 +154,15 @@ FileHandle *hdfsOpenFile(DfsLinkState *dfs, QXMessageContext *context, int32_t *
     setStatus(status, kNoEnvironment);
     return nullptr;
   }
-  Utf8Path utf8;
-  if (!toUtf8Path(dfs, path, utf8)) return nullptr;
+  PathText text;
+  if (!toPathText(dfs, path, text)) return nullptr;
   if (flags & HDFS_OPEN_READ_WRITE) {
     setStatus(status, kReadWriteRefused);
     reportError(context, kReadWriteRefused, operation);
     return nullptr;
   }
   const OpenCall &open = openCallFor(flags);
-  LocalRef<jobject> pathObject(env, makePathObject(dfs, context, env, utf8, operation));
+  LocalRef<jobject> pathObject(env, makePathObject(dfs, context, env, text, operation));
   if (!pathObject) return nullptr;
   return openStream(dfs, context, status, env, connection, pathObject.get(), open,
                     {bufferSize, replication, blockSize});
@@ -193,27 +179,22 @@ int32_t hdfsCloseFile(DfsLinkState *dfs, QXMessageContext *context, int32_t *, h
   }
   MutexLock lock(dfs->openLock);
   // A handle that is not in the list (closed before, or never opened here) is not read.
-  int32_t index = indexOfHandle(dfs->openFiles, file);
-  if (index < 0 || file->type == HDFS_STREAM_NONE) {
+  if (checkOpenHandle(dfs, file) != 0) {
     reportError(context, kFileNotOpen, operation);
     return kFailed;
   }
   const char *streamClass = streamClassOf(file->type);
   JavaCall call(dfs, context, env);
-  if (!call.onObject(nullptr, file->stream, streamClass, "close", "()V")) {
+  bool closed = call.onObject(nullptr, file->stream, streamClass, "close", "()V");
+  if (!closed) {
     char text[80];
     snprintf(text, sizeof text, "%s::close", streamClass);
     call.report(text);
-    return kFailed;
   }
-  OpenFileList &list = dfs->openFiles;
-  memmove(&list.items[index], &list.items[index + 1],
-          sizeof(FileHandle *) * static_cast<size_t>(list.count - index - 1));
-  list.count--;
-  jobject stream = file->stream;
-  dfs->pool->free(dfs->pool, file);
-  env->DeleteGlobalRef(stream);
-  return 0;
+  // A Java stream whose close failed cannot be closed again (Hadoop rethrows the failure), so
+  // the handle goes either way.
+  unregisterHandle(dfs, env, file);
+  return closed ? 0 : kFailed;
 }
 
 }  // namespace dfs

@@ -2,6 +2,8 @@
 // exception reporting and the bridge's operations.
 #pragma once
 
+#include <utility>
+
 #include "dfslink/hdfs/dfslink.h"
 #include "extframe/extframe.h"
 #include "extframe/guards.h"
@@ -63,19 +65,66 @@ inline void setStatus(int32_t *status, uint32_t code) {
   if (status) *status = static_cast<int32_t>(code);
 }
 
-// A path argument in UTF-8: at most 260 bytes and the terminator.
-struct Utf8Path {
-  char text[kMaxPathBytes + 1];
-  int32_t length;
+// A pool block freed at the end of the scope.
+class PoolBlock {
+ public:
+  explicit PoolBlock(QXPool *pool, void *block = nullptr) : pool_(pool), block_(block) {}
+  ~PoolBlock() {
+    if (block_) pool_->free(pool_, block_);
+  }
+  PoolBlock(const PoolBlock &) = delete;
+  PoolBlock &operator=(const PoolBlock &) = delete;
+  void *get() const { return block_; }
+  void reset(void *block) {
+    if (block_) pool_->free(pool_, block_);
+    block_ = block;
+  }
+  void *release() { return std::exchange(block_, nullptr); }
+
+ private:
+  QXPool *pool_;
+  void *block_;
 };
 
-// Converts a QXChar path; false, without a message, when it does not fit or cannot convert.
-bool toUtf8Path(DfsLinkState *dfs, const QXChar *path, Utf8Path &out);
+// A Java string of QXChar text: Java's strings are UTF-16 too, so nothing is converted.
+inline jstring newJavaString(JNIEnv *env, const QXChar *units, size_t count) {
+  return env->NewString(reinterpret_cast<const jchar *>(units), static_cast<jsize>(count));
+}
 
-// Makes an org/apache/hadoop/fs/Path of a UTF-8 path; NULL after the reports that end with
-// 0x86BFF80C for the operation.
+// A Java string's text as QXChar units in a pool block, terminated. Empty for a null string
+// or when the block cannot be had.
+class JavaChars {
+ public:
+  JavaChars(DfsLinkState *dfs, JNIEnv *env, jstring text);
+  const QXChar *units() const { return static_cast<const QXChar *>(block_.get()); }
+  size_t length() const { return length_; }
+  explicit operator bool() const { return block_.get() != nullptr; }
+
+ private:
+  PoolBlock block_;
+  size_t length_ = 0;
+};
+
+// A path argument: the caller's text, which Java receives as it is, and its UTF-8 form, which
+// keeps the limit of 260 bytes.
+struct PathText {
+  const QXChar *units = nullptr;
+  size_t unitCount = 0;
+  char utf8[kMaxPathBytes + 1];
+  int32_t utf8Length = 0;
+};
+
+// Measures a QXChar path; false, without a message, when its UTF-8 form does not fit or it
+// cannot be converted.
+bool toPathText(DfsLinkState *dfs, const QXChar *path, PathText &out);
+
+// Makes an org/apache/hadoop/fs/Path of a path argument; NULL after the reports that end with
+// 0x86BFF80C for the operation, with no exception left pending.
 jobject makePathObject(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
-                       const Utf8Path &path, const char *operation);
+                       const PathText &path, const char *operation);
+// The same for a path given in UTF-8.
+jobject makePathObjectOfUtf8(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
+                             const char *path, const char *operation);
 
 // Turns a Java exception (or the pending one when NULL) into host messages.
 int32_t JnlFromException(DfsLinkState *dfs, QXMessageContext *context, jthrowable exception,
@@ -129,10 +178,35 @@ class JavaCall {
   jthrowable thrown_ = nullptr;
 };
 
-// The handle's place in the open-file list, or -1 (openLock held).
-int32_t indexOfHandle(const OpenFileList &list, const FileHandle *file);
+// A file handle in use by an operation: registered, and not released while the operation
+// runs, however another thread closes it.
+class HandleUse {
+ public:
+  HandleUse(DfsLinkState *dfs, JNIEnv *env, FileHandle *file);
+  ~HandleUse();
+  HandleUse(const HandleUse &) = delete;
+  HandleUse &operator=(const HandleUse &) = delete;
+  // 0, or what is wrong with the handle: 0x86BFF801 none, 0x86BFF802 not open here.
+  uint32_t problem() const { return problem_; }
 
-// Whether a handle is one of the module's open handles (openLock is taken).
-bool isRegistered(DfsLinkState *dfs, const FileHandle *file);
+ private:
+  DfsLinkState *dfs_;
+  JNIEnv *env_;
+  FileHandle *file_;
+  uint32_t problem_;
+};
+
+// Adds a new handle to the open-file list (openLock held); false when the list cannot grow.
+bool registerHandle(DfsLinkState *dfs, FileHandle *file);
+
+// Takes a handle out of the open-file list for hdfsCloseFile (openLock held): 0, or
+// 0x86BFF802 when it is not registered. Its stream is released once no operation uses it.
+uint32_t checkOpenHandle(DfsLinkState *dfs, const FileHandle *file);
+void unregisterHandle(DfsLinkState *dfs, JNIEnv *env, FileHandle *file);
+
+// A new FileHandle record, or NULL.
+FileHandle *newHandleRecord(DfsLinkState *dfs);
+// Gives back a record that was never registered.
+void discardHandleRecord(DfsLinkState *dfs, FileHandle *file);
 
 }  // namespace dfs

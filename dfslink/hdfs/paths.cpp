@@ -1,26 +1,51 @@
-// The path argument every operation shares, the thread's environment, and the registration
-// check of file handles.
+// The path argument every operation shares, texts between the host and Java, and the thread's
+// environment.
 #include "dfslink/hdfs/internal.h"
 
 namespace dfs {
 namespace {
 
-// The UTF-8 path back as QXChar text for the report of a Path that could not be made.
-void reportPathNotMade(DfsLinkState *dfs, QXMessageContext *context, const Utf8Path &path) {
-  QXChar text[kMaxPathBytes + 1];
-  int32_t written = 0;
-  uint32_t status = dfs->fromUtf8->convert(dfs->fromUtf8, path.text, path.length, text,
-                                           kMaxPathBytes * sizeof(QXChar), &written, 0);
-  if (status != 0) {
-    reportError(context, kNotConverted, "constructNewObjectOfPath", u"utf8->QXChar");
-    reportError(context, status);
-    return;
-  }
-  text[written] = 0;
-  reportError(context, kPathNotMade, "constructNewObjectOfPath", text);
+const char kMakePath[] = "constructNewObjectOfPath";
+
+// The Path constructor with a Java string of the path; NULL when either fails, with nothing
+// left pending.
+jobject newPathObject(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
+                      const QXChar *units, size_t count) {
+  LocalRef<jstring> text(env, newJavaString(env, units, count));
+  jobject object = text ? bridgeOf(dfs).constructNewObjectOfClass(
+                              dfs->jvm, context, env, "org/apache/hadoop/fs/Path",
+                              "(Ljava/lang/String;)V", text.get())
+                        : nullptr;
+  if (!object && env->ExceptionCheck()) env->ExceptionDescribe();
+  return object;
+}
+
+// A UTF-8 text as QXChar units in a pool block, terminated; 0 or the transcoder's code.
+uint32_t unitsOfUtf8(DfsLinkState *dfs, const char *utf8, PoolBlock &block, int32_t &count) {
+  size_t length = extframe::byteLength(utf8);
+  size_t capacity = sizeof(QXChar) * (length + 1);
+  block.reset(dfs->pool->allocate(dfs->pool, capacity, 0));
+  if (!block.get()) return QX_OUT_OF_MEMORY;
+  auto *units = static_cast<QXChar *>(block.get());
+  uint32_t status =
+      dfs->fromUtf8->convert(dfs->fromUtf8, utf8 ? utf8 : "", static_cast<int32_t>(length), units,
+                             static_cast<int32_t>(capacity - sizeof(QXChar)), &count, 0);
+  if (status == 0) units[count] = 0;
+  return status;
 }
 
 }  // namespace
+
+JavaChars::JavaChars(DfsLinkState *dfs, JNIEnv *env, jstring text) : block_(dfs->pool) {
+  if (!text) return;
+  length_ = static_cast<size_t>(env->GetStringLength(text));
+  auto *units =
+      static_cast<QXChar *>(dfs->pool->allocate(dfs->pool, sizeof(QXChar) * (length_ + 1), 0));
+  if (!units) return;
+  env->GetStringRegion(text, 0, static_cast<jsize>(length_), reinterpret_cast<jchar *>(units));
+  units[length_] = 0;
+  block_.reset(units);
+}
 
 JNIEnv *environmentFor(DfsLinkState *dfs, QXMessageContext *context, const char *operation) {
   JNIEnv *env = bridgeOf(dfs).getJNIEnv(dfs->jvm, context);
@@ -28,42 +53,45 @@ JNIEnv *environmentFor(DfsLinkState *dfs, QXMessageContext *context, const char 
   return env;
 }
 
-bool toUtf8Path(DfsLinkState *dfs, const QXChar *path, Utf8Path &out) {
+bool toPathText(DfsLinkState *dfs, const QXChar *path, PathText &out) {
   if (!path) return false;
-  int32_t bytes = static_cast<int32_t>(qxLength(path) * sizeof(QXChar));
-  out.length = 0;
-  if (dfs->toUtf8->convert(dfs->toUtf8, path, bytes, out.text, kMaxPathBytes, &out.length, 0)) {
+  out.units = path;
+  out.unitCount = qxLength(path);
+  out.utf8Length = 0;
+  if (dfs->toUtf8->convert(dfs->toUtf8, path, static_cast<int32_t>(out.unitCount * sizeof(QXChar)),
+                           out.utf8, kMaxPathBytes, &out.utf8Length, 0)) {
     return false;
   }
-  out.text[out.length] = '\0';
+  out.utf8[out.utf8Length] = '\0';
   return true;
 }
 
 jobject makePathObject(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
-                       const Utf8Path &path, const char *operation) {
-  LocalRef<jstring> text(env, env->NewStringUTF(path.text));
-  jobject object = text ? bridgeOf(dfs).constructNewObjectOfClass(
-                              dfs->jvm, context, env, "org/apache/hadoop/fs/Path",
-                              "(Ljava/lang/String;)V", text.get())
-                        : nullptr;
+                       const PathText &path, const char *operation) {
+  jobject object = newPathObject(dfs, context, env, path.units, path.unitCount);
   if (!object) {
-    if (env->ExceptionCheck()) env->ExceptionDescribe();
-    reportPathNotMade(dfs, context, path);
+    reportError(context, kPathNotMade, kMakePath, path.units);
     reportError(context, kPathUnusable, operation);
   }
   return object;
 }
 
-int32_t indexOfHandle(const OpenFileList &list, const FileHandle *file) {
-  for (int32_t i = 0; i < list.count; i++) {
-    if (list.items[i] == file) return i;
+jobject makePathObjectOfUtf8(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
+                             const char *path, const char *operation) {
+  PoolBlock block(dfs->pool);
+  int32_t count = 0;
+  uint32_t status = unitsOfUtf8(dfs, path, block, count);
+  jobject object = nullptr;
+  if (status != 0) {
+    reportError(context, kNotConverted, kMakePath, u"utf8->QXChar");
+    reportError(context, status);
+  } else {
+    auto *units = static_cast<const QXChar *>(block.get());
+    object = newPathObject(dfs, context, env, units, static_cast<size_t>(count));
+    if (!object) reportError(context, kPathNotMade, kMakePath, units);
   }
-  return -1;
-}
-
-bool isRegistered(DfsLinkState *dfs, const FileHandle *file) {
-  MutexLock lock(dfs->openLock);
-  return indexOfHandle(dfs->openFiles, file) >= 0;
+  if (!object) reportError(context, kPathUnusable, operation);
+  return object;
 }
 
 }  // namespace dfs

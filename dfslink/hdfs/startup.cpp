@@ -23,6 +23,7 @@ void teardown(void *record) {
   releaseIfPresent(dfs->exml);
   if (dfs->jvm) dfs->jvm->frame.header.release(dfs->jvm);
   releaseIfPresent(dfs->openLock);
+  releaseIfPresent(dfs->listLock);
   dfs->pool->header.release(dfs->pool);
 }
 
@@ -90,7 +91,10 @@ bool acquireResources(DfsLinkState *dfs, QXKernel *host, QXMessageContext *conte
   }
   dfs->openFiles.capacity = kOpenFileListStart;
   dfs->openLock = host->createMutex(host, &kOpenLockAttributes, context, "dfslink ext handle");
-  if (!dfs->openLock) {
+  if (dfs->openLock) {
+    dfs->listLock = host->createMutex(host, &kOpenLockAttributes, context, "dfslink open files");
+  }
+  if (!dfs->openLock || !dfs->listLock) {
     reportError(context, kOpenLockNotCreated);
     return false;
   }

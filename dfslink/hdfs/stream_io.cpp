@@ -1,4 +1,6 @@
 // Reads, writes, seek, tell, flush and available on an open FileHandle.
+#include <cstdint>
+
 #include "dfslink/hdfs/internal.h"
 
 namespace dfs {
@@ -9,10 +11,9 @@ const char kWriteText[] = "org.apache.hadoop.fs.FSDataOutputStream::write";
 
 enum class Needs { AnyStream, Input, Output };
 
-// What is wrong with a handle for an operation, or 0. Only registered handles are read.
-uint32_t handleProblem(DfsLinkState *dfs, const FileHandle *file, Needs needs) {
-  if (!file) return kNoFileHandle;
-  if (!isRegistered(dfs, file) || file->type == HDFS_STREAM_NONE) return kFileNotOpen;
+// What is wrong with a handle in use for an operation, or 0.
+uint32_t handleProblem(const HandleUse &use, const FileHandle *file, Needs needs) {
+  if (use.problem()) return use.problem();
   if (needs == Needs::Input && file->type != HDFS_STREAM_INPUT) return kNotInputStream;
   if (needs == Needs::Output && file->type != HDFS_STREAM_OUTPUT) return kNotOutputStream;
   return 0;
@@ -20,32 +21,32 @@ uint32_t handleProblem(DfsLinkState *dfs, const FileHandle *file, Needs needs) {
 
 // Whether the handle suits the operation; a problem is reported and goes to the status when
 // one is given.
-bool handleSuits(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+bool handleSuits(QXMessageContext *context, int32_t *status, const HandleUse &use,
                  const FileHandle *file, const char *name, Needs needs) {
-  uint32_t problem = handleProblem(dfs, file, needs);
+  uint32_t problem = handleProblem(use, file, needs);
   if (problem == 0) return true;
   reportError(context, problem, name);
   setStatus(status, problem);
   return false;
 }
 
-// The environment when there is one and the handle suits the operation, else NULL after the
-// report.
-JNIEnv *readyFor(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
-                 const FileHandle *file, const char *name, Needs needs) {
+// The thread's environment, or NULL after the report and the status.
+JNIEnv *environmentWithStatus(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                              const char *name) {
   JNIEnv *env = environmentFor(dfs, context, name);
-  if (!env) {
-    setStatus(status, kNoEnvironment);
-    return nullptr;
-  }
-  return handleSuits(dfs, context, status, file, name, needs) ? env : nullptr;
+  if (!env) setStatus(status, kNoEnvironment);
+  return env;
 }
 
-// A negative length, or no buffer for a positive one, never reaches Java.
+// Whether an operation reads its buffer argument for every length, or only for a positive one.
+enum class Buffer { ReadForData, AlwaysRead };
+
+// A negative length, or no buffer where one is read, never reaches Java.
 bool validTransfer(QXMessageContext *context, int32_t *status, const char *name, const void *buffer,
-                   int32_t length) {
+                   int32_t length, Buffer use = Buffer::ReadForData) {
+  bool bufferRead = length > 0 || use == Buffer::AlwaysRead;
   uint32_t problem = length < 0                ? kNegativeLength
-                     : (!buffer && length > 0) ? QX_MISSING_ARGUMENT
+                     : (!buffer && bufferRead) ? QX_MISSING_ARGUMENT
                                                : 0;
   if (problem == 0) return true;
   if (problem == kNegativeLength) {
@@ -54,6 +55,16 @@ bool validTransfer(QXMessageContext *context, int32_t *status, const char *name,
     reportError(context, problem);
   }
   setStatus(status, problem);
+  return false;
+}
+
+// The array the slot's first call makes must hold offset + length bytes: a negative offset,
+// or one that takes it past the largest array, never reaches Java.
+bool validOffset(QXMessageContext *context, int32_t *status, const char *name, int32_t offset,
+                 int32_t length) {
+  if (offset >= 0 && offset <= INT32_MAX - length) return true;
+  reportError(context, kNegativeLength, name);
+  setStatus(status, kNegativeLength);
   return false;
 }
 
@@ -123,11 +134,12 @@ struct StreamQuery {
 };
 
 template <typename Result>
-Result queryStream(DfsLinkState *dfs, QXMessageContext *context, const FileHandle *file,
+Result queryStream(DfsLinkState *dfs, QXMessageContext *context, FileHandle *file,
                    const StreamQuery &query) {
   JNIEnv *env = environmentFor(dfs, context, query.name);
   if (!env) return static_cast<int32_t>(kNoEnvironment);  // 64 bits: the high word all ones
-  if (!handleSuits(dfs, context, nullptr, file, query.name, query.needs)) return kFailed;
+  HandleUse use(dfs, env, file);
+  if (!handleSuits(context, nullptr, use, file, query.name, query.needs)) return kFailed;
   JavaCall call(dfs, context, env);
   Result value = 0;  // a void method leaves it
   if (!call.onObject(&value, file->stream, streamClassOf(file->type), query.method,
@@ -143,8 +155,13 @@ Result queryStream(DfsLinkState *dfs, QXMessageContext *context, const FileHandl
 int32_t hdfsRead(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
                  FileHandle *file, void *buffer, int32_t length) {
   const char *name = "hdfsRead";
-  JNIEnv *env = readyFor(dfs, context, status, file, name, Needs::Input);
-  if (!env || !validTransfer(context, status, name, buffer, length)) return kFailed;
+  JNIEnv *env = environmentWithStatus(dfs, context, status, name);
+  if (!env) return kFailed;
+  HandleUse use(dfs, env, file);
+  if (!handleSuits(context, status, use, file, name, Needs::Input) ||
+      !validTransfer(context, status, name, buffer, length)) {
+    return kFailed;
+  }
   LocalRef<jbyteArray> array(env,
                              newByteArray(dfs, context, env, status, length, kReadFailed, name));
   if (!array) return kFailed;
@@ -161,8 +178,13 @@ int32_t hdfsRead(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, 
 int32_t hdfsPread(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
                   FileHandle *file, int64_t position, void *buffer, int32_t length) {
   const char *name = "hdfsPread_jb";
-  JNIEnv *env = readyFor(dfs, context, status, file, name, Needs::Input);
-  if (!env || !validTransfer(context, status, name, buffer, length)) return kFailed;
+  JNIEnv *env = environmentWithStatus(dfs, context, status, name);
+  if (!env) return kFailed;
+  HandleUse use(dfs, env, file);
+  if (!handleSuits(context, status, use, file, name, Needs::Input) ||
+      !validTransfer(context, status, name, buffer, length)) {
+    return kFailed;
+  }
   LocalRef<jbyteArray> array(
       env, newByteArray(dfs, context, env, status, length, kReadFailed, "hdfsPread"));
   if (!array) return kFailed;
@@ -175,10 +197,17 @@ int32_t hdfsPread_jb(DfsLinkState *dfs, QXMessageContext *context, int32_t *stat
                      FileHandle *file, int64_t position, jbyteArray *array, int32_t offset,
                      int32_t length) {
   const char *name = "hdfsPread_jb";
-  JNIEnv *env = readyFor(dfs, context, status, file, name, Needs::Input);
-  if (!env || !validTransfer(context, status, name, array, length)) return kFailed;
+  JNIEnv *env = environmentWithStatus(dfs, context, status, name);
+  if (!env) return kFailed;
+  HandleUse use(dfs, env, file);
+  if (!handleSuits(context, status, use, file, name, Needs::Input) ||
+      !validTransfer(context, status, name, array, length, Buffer::AlwaysRead)) {
+    return kFailed;
+  }
   if (!*array) {
-    *array = newByteArray(dfs, context, env, status, length, kReadFailed, "hdfsPread");
+    // Made to hold what this call reads at its offset.
+    if (!validOffset(context, status, name, offset, length)) return kFailed;
+    *array = newByteArray(dfs, context, env, status, offset + length, kReadFailed, "hdfsPread");
     if (!*array) return kFailed;
   }
   return readAt(dfs, context, status, env, file, position, *array, offset, length);
@@ -188,8 +217,13 @@ int32_t hdfsWrite(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
                   FileHandle *file, const void *buffer, int32_t length) {
   if (length == 0) return 0;
   const char *name = "hdfsWrite";
-  JNIEnv *env = readyFor(dfs, context, status, file, name, Needs::Output);
-  if (!env || !validTransfer(context, status, name, buffer, length)) return kFailed;
+  JNIEnv *env = environmentWithStatus(dfs, context, status, name);
+  if (!env) return kFailed;
+  HandleUse use(dfs, env, file);
+  if (!handleSuits(context, status, use, file, name, Needs::Output) ||
+      !validTransfer(context, status, name, buffer, length)) {
+    return kFailed;
+  }
   LocalRef<jbyteArray> array(env,
                              newByteArray(dfs, context, env, status, length, kWriteFailed, name));
   if (!array) return kFailed;
@@ -200,21 +234,29 @@ int32_t hdfsWrite(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
 int32_t hdfsWrite_jb(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
                      FileHandle *file, jbyteArray array, int32_t offset, int32_t length) {
   const char *name = "hdfsWrite";
-  JNIEnv *env = readyFor(dfs, context, status, file, name, Needs::Output);
-  if (!env || !validTransfer(context, status, name, array, length)) return kFailed;
+  JNIEnv *env = environmentWithStatus(dfs, context, status, name);
+  if (!env) return kFailed;
+  HandleUse use(dfs, env, file);
+  if (!handleSuits(context, status, use, file, name, Needs::Output) ||
+      !validTransfer(context, status, name, array, length)) {
+    return kFailed;
+  }
   if (length == 0) return 0;
   return writeFrom(dfs, context, status, env, file, array, offset, length);
 }
 
 int32_t hdfsSeek(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
                  FileHandle *file, int64_t position) {
-  JNIEnv *env = readyFor(dfs, context, status, file, "hdfsSeek", Needs::Input);
+  const char *name = "hdfsSeek";
+  JNIEnv *env = environmentWithStatus(dfs, context, status, name);
   if (!env) return kFailed;
+  HandleUse use(dfs, env, file);
+  if (!handleSuits(context, status, use, file, name, Needs::Input)) return kFailed;
   JavaCall call(dfs, context, env);
   if (!call.onObject(nullptr, file->stream, kInputStream, "seek", "(J)V",
                      static_cast<jlong>(position))) {
     setStatus(status, kSeekFailed);
-    reportError(context, kSeekFailed, "hdfsSeek");
+    reportError(context, kSeekFailed, name);
     call.report("org.apache.hadoop.fs.FSDataInputStream::seek");
     return kFailed;
   }
