@@ -133,6 +133,24 @@ TEST_P(FileIoTest, AppendAddsToTheEndWhereTheFileSystemAllowsIt) {
   EXPECT_TRUE(reports().empty());
 }
 
+TEST_P(FileIoTest, PreadIntoAnEmptySlotMakesRoomForItsOffsetAndNoSlotIsRefused) {
+  writeAll(fs, pathOf("p.bin"), "0123456789");
+  FileHandle *in = open(fs, pathOf("p.bin"), 0);
+  int32_t status = -7;
+  EXPECT_EQ(ops().hdfsPread_jb(dfs, context(), &status, fs, in, 0, nullptr, 0, 0), -1);
+  EXPECT_EQ(status, static_cast<int32_t>(QX_MISSING_ARGUMENT));
+  jbyteArray slot = nullptr;
+  EXPECT_EQ(ops().hdfsPread_jb(dfs, context(), &status, fs, in, 2, &slot, 6, 4), 4);
+  ASSERT_NE(slot, nullptr);
+  EXPECT_EQ(env->GetArrayLength(slot), 10);
+  char got[4];
+  env->GetByteArrayRegion(slot, 6, 4, reinterpret_cast<jbyte *>(got));
+  EXPECT_EQ(std::string(got, 4), "2345");
+  env->DeleteLocalRef(slot);
+  EXPECT_EQ(reports(), std::vector<Report>({statusReport(4, QX_MISSING_ARGUMENT)}));
+  close(fs, in);
+}
+
 TEST_P(FileIoTest, JavaReadOfZeroBytesIsReportedButNotAFailure) {
   writeAll(fs, pathOf("z.bin"), "data");
   FileHandle *in = open(fs, pathOf("z.bin"), 0);

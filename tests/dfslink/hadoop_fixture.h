@@ -27,6 +27,28 @@ class HadoopTest : public DfsTest {
   void writeAll(hdfsFS fs, const std::string &path, const std::string &data);
   std::string readAll(hdfsFS fs, FileHandle *file, int32_t chunk = 1 << 20);
 
+  // An instance method with an object result, called through the bridge; expects success.
+  template <typename... Arguments>
+  jobject callJava(jobject object, const char *type, const char *method, const char *descriptor,
+                   Arguments... arguments) {
+    jobject result = nullptr;
+    EXPECT_EQ(bridgeOps().invokeMethod(dfs->jvm, context(), env, &result, nullptr, JVMLINK_INSTANCE,
+                                       object, type, 0, method, descriptor, arguments...),
+              0)
+        << method;
+    return result;
+  }
+
+  // A Java string's text.
+  std::u16string javaText(jstring text);
+  // A Path object of a path, made directly through JNI.
+  LocalRef<jobject> javaPath(const std::u16string &path);
+  // The names in a directory and the owner of a path, asked of Hadoop directly.
+  std::vector<std::u16string> namesIn(hdfsFS fs, const std::u16string &directory);
+  std::u16string ownerOf(hdfsFS fs, const std::u16string &path);
+  // Makes a directory that every user may write in.
+  void makeWorldWritable(hdfsFS fs, const std::u16string &directory);
+
   std::vector<hdfsFS> connections;
 };
 

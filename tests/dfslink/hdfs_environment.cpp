@@ -78,6 +78,73 @@ std::string HadoopTest::readAll(hdfsFS fs, FileHandle *file, int32_t chunk) {
   return data;
 }
 
+std::u16string HadoopTest::javaText(jstring text) {
+  std::u16string units(static_cast<size_t>(env->GetStringLength(text)), u'\0');
+  env->GetStringRegion(text, 0, static_cast<jsize>(units.size()),
+                       reinterpret_cast<jchar *>(units.data()));
+  return units;
+}
+
+LocalRef<jobject> HadoopTest::javaPath(const std::u16string &path) {
+  LocalRef<jstring> text(env, env->NewString(reinterpret_cast<const jchar *>(path.data()),
+                                             static_cast<jsize>(path.size())));
+  jclass type = env->FindClass("org/apache/hadoop/fs/Path");
+  jmethodID constructor = env->GetMethodID(type, "<init>", "(Ljava/lang/String;)V");
+  LocalRef<jobject> object(env, env->NewObject(type, constructor, text.get()));
+  env->DeleteLocalRef(type);
+  return object;
+}
+
+std::vector<std::u16string> HadoopTest::namesIn(hdfsFS fs, const std::u16string &directory) {
+  LocalRef<jobject> path = javaPath(directory);
+  LocalRef<jobjectArray> statuses(
+      env, static_cast<jobjectArray>(callJava(
+               fs, "org/apache/hadoop/fs/FileSystem", "listStatus",
+               "(Lorg/apache/hadoop/fs/Path;)[Lorg/apache/hadoop/fs/FileStatus;", path.get())));
+  std::vector<std::u16string> names;
+  for (jsize i = 0; statuses && i < env->GetArrayLength(statuses.get()); i++) {
+    LocalRef<jobject> status(env, env->GetObjectArrayElement(statuses.get(), i));
+    LocalRef<jobject> entry(env, callJava(status.get(), "org/apache/hadoop/fs/FileStatus",
+                                          "getPath", "()Lorg/apache/hadoop/fs/Path;"));
+    LocalRef<jstring> name(
+        env, static_cast<jstring>(callJava(entry.get(), "org/apache/hadoop/fs/Path", "getName",
+                                           "()Ljava/lang/String;")));
+    names.push_back(javaText(name.get()));
+  }
+  return names;
+}
+
+std::u16string HadoopTest::ownerOf(hdfsFS fs, const std::u16string &path) {
+  LocalRef<jobject> pathObject = javaPath(path);
+  LocalRef<jobject> status(env, callJava(fs, "org/apache/hadoop/fs/FileSystem", "getFileStatus",
+                                         "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/"
+                                         "FileStatus;",
+                                         pathObject.get()));
+  LocalRef<jstring> owner(
+      env, static_cast<jstring>(callJava(status.get(), "org/apache/hadoop/fs/FileStatus",
+                                         "getOwner", "()Ljava/lang/String;")));
+  return javaText(owner.get());
+}
+
+void HadoopTest::makeWorldWritable(hdfsFS fs, const std::u16string &directory) {
+  LocalRef<jobject> path = javaPath(directory);
+  jboolean made = JNI_FALSE;
+  EXPECT_EQ(bridgeOps().invokeMethod(dfs->jvm, context(), env, &made, nullptr, JVMLINK_INSTANCE, fs,
+                                     "org/apache/hadoop/fs/FileSystem", 0, "mkdirs",
+                                     "(Lorg/apache/hadoop/fs/Path;)Z", path.get()),
+            0);
+  LocalRef<jobject> everyone(
+      env, bridgeOps().constructNewObjectOfClass(dfs->jvm, context(), env,
+                                                 "org/apache/hadoop/fs/permission/FsPermission",
+                                                 "(S)V", static_cast<jint>(0777)));
+  EXPECT_EQ(bridgeOps().invokeMethod(dfs->jvm, context(), env, nullptr, nullptr, JVMLINK_INSTANCE,
+                                     fs, "org/apache/hadoop/fs/FileSystem", 0, "setPermission",
+                                     "(Lorg/apache/hadoop/fs/Path;Lorg/apache/hadoop/fs/"
+                                     "permission/FsPermission;)V",
+                                     path.get(), everyone.get()),
+            0);
+}
+
 std::string randomBytes(size_t size, unsigned seed) {
   std::mt19937 generator(seed);
   std::string bytes(size, '\0');

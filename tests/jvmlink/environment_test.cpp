@@ -52,6 +52,33 @@ TEST_F(EnvironmentTest, TheSameThreadGetsTheSameEnvironmentWithoutANewEntry) {
   EXPECT_TRUE(reports().empty());
 }
 
+TEST_F(EnvironmentTest, AThreadGivenAnEndedThreadsIdGetsItsOwnEnvironment) {
+  hostkernel::reuseThreadIds(true);
+  QXKernel *kernel = hostkernel::kernel();
+  uint32_t endedId = 0;
+  onNewThread([&] {
+    EXPECT_NE(ops().getJNIEnv(bridge, context()), nullptr);
+    endedId = kernel->currentThreadId(kernel);
+  });  // the thread ends attached; the host detaches it
+  int32_t entries = bridge->threadCount;
+  for (int i = 0; i < 3; i++) {
+    onNewThread([&] {
+      ASSERT_EQ(kernel->currentThreadId(kernel), endedId) << "the host reuses the id";
+      JNIEnv *got = ops().getJNIEnv(bridge, context());
+      JNIEnv *own = nullptr;
+      hostkernel::javaVm()->GetEnv(reinterpret_cast<void **>(&own), JNI_VERSION_1_8);
+      ASSERT_NE(got, nullptr);
+      ASSERT_EQ(got, own) << "not the ended thread's environment";
+      jclass usable = got->FindClass("java/lang/String");
+      EXPECT_NE(usable, nullptr);
+      got->DeleteLocalRef(usable);
+    });
+  }
+  hostkernel::reuseThreadIds(false);
+  EXPECT_EQ(bridge->threadCount, entries) << "the ended thread's entry is taken over";
+  EXPECT_TRUE(reports().empty());
+}
+
 TEST_F(EnvironmentTest, EleventhThreadGrowsTheTableToTwentyAndFreedEntriesAreReused) {
   LiveThreads threads;
   std::vector<JNIEnv *> environments(10);

@@ -21,4 +21,9 @@ public class Faults {
     a.initCause(b);
     return a;
   }
+
+  /** A text beyond the BMP, in CJK and with a combining mark. */
+  public static Throwable worldText() {
+    return new IllegalArgumentException("smile-\uD83D\uDE00 \u6587\u5B57 e\u0301");
+  }
 }

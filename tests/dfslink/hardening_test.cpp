@@ -1,0 +1,208 @@
+// Texts of every kind between the host and Hadoop, connections of their own, and handles that
+// stay safe while other threads open, close and reuse them.
+#include <atomic>
+#include <filesystem>
+#include <future>
+
+#include "tests/dfslink/hadoop_fixture.h"
+
+namespace testsupport {
+namespace {
+
+// Emoji (beyond the BMP), CJK and a combining mark.
+const std::u16string kWorldName = u"smile-\U0001F600 \u6587\u5B57 e\u0301.txt";
+
+class WorldTextTest : public HadoopTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  bool onHdfs() const { return GetParam(); }
+};
+
+TEST_P(WorldTextTest, PathsGoInAndComeBackIdentical) {
+  std::string local = onHdfs() ? "" : temporaryDirectory();
+  hdfsFS fs = onHdfs() ? connectHdfs() : connect(u"local", 0);
+  std::u16string directory = onHdfs() ? u"/world" : qx(local);
+  std::u16string path = directory + u"/" + kWorldName;
+  int32_t status = 0;
+  FileHandle *out =
+      ops().hdfsOpenFile(dfs, context(), &status, fs, path.c_str(), HDFS_OPEN_WRITE, 0, 0, 0);
+  ASSERT_NE(out, nullptr);
+  ASSERT_EQ(ops().hdfsWrite(dfs, context(), &status, fs, out, "contents", 8), 8);
+  close(fs, out);
+
+  std::vector<std::u16string> names = namesIn(fs, directory);
+  // The local file system keeps a hidden checksum file beside it.
+  names.erase(std::remove_if(names.begin(), names.end(),
+                             [](const std::u16string &name) { return name[0] == u'.'; }),
+              names.end());
+  EXPECT_EQ(names, std::vector<std::u16string>({kWorldName}));
+  FileHandle *in = ops().hdfsOpenFile(dfs, context(), &status, fs, path.c_str(), 0, 0, 0, 0);
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(readAll(fs, in), "contents");
+  close(fs, in);
+  if (!onHdfs()) {
+    EXPECT_TRUE(std::filesystem::exists(local + "/" + hostkernel::fromQXChar(kWorldName)));
+    removeTree(local);
+  }
+  EXPECT_TRUE(reports().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothFileSystems, WorldTextTest, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "Hdfs" : "Local"; });
+
+using TextTest = HadoopTest;
+
+TEST_F(TextTest, UserAndHostNamesReachHadoopIntact) {
+  makeWorldWritable(connectHdfs(), u"/shared-by-all");
+  const std::u16string user = u"\u7528\u6237\U0001F600";
+  hdfsFS fs = connect(qx("127.0.0.1").c_str(), testHdfs().port(), user.c_str());
+  ASSERT_NE(fs, nullptr);
+  int32_t status = 0;
+  FileHandle *out = ops().hdfsOpenFile(dfs, context(), &status, fs, u"/shared-by-all/world",
+                                       HDFS_OPEN_WRITE, 0, 0, 0);
+  ASSERT_NE(out, nullptr);
+  close(fs, out);
+  EXPECT_EQ(ownerOf(fs, u"/shared-by-all/world"), user);
+
+  const std::u16string host = u"\u4F8B\u3048\U0001F600.invalid";
+  hdfsFS none = nullptr;
+  EXPECT_EQ(ops().hdfsConnectAsUser(dfs, context(), host.c_str(), 8020, nullptr, &none),
+            static_cast<int32_t>(QX_OPERATION_FAILED));
+  EXPECT_EQ(none, nullptr);
+  std::vector<std::string> lines = messages.lines();
+  std::string hostText = hostkernel::fromQXChar(host);
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string &line) {
+    return line.find(hostText) != std::string::npos;
+  })) << "the name node's host as Java saw it";
+}
+
+using ConnectionsTest = HadoopTest;
+
+TEST_F(ConnectionsTest, TwoConnectionsToOneClusterAreEachTheirOwn) {
+  for (bool onHdfs : {true, false}) {
+    std::string root = onHdfs ? "/own" : temporaryDirectory();
+    hdfsFS kept = onHdfs ? connectHdfs() : connect(u"local", 0);
+    hdfsFS other = nullptr;
+    ASSERT_EQ(ops().hdfsConnectAsUser(dfs, context(), onHdfs ? u"127.0.0.1" : u"local",
+                                      onHdfs ? testHdfs().port() : 0, nullptr, &other),
+              0);
+    writeAll(kept, root + "/before", "one");
+    ASSERT_EQ(ops().hdfsDisconnect(dfs, context(), other), 0);
+    writeAll(kept, root + "/after", "two");
+    FileHandle *in = open(kept, root + "/before", 0);
+    EXPECT_EQ(readAll(kept, in), "one");
+    close(kept, in);
+    if (!onHdfs) removeTree(root);
+  }
+  EXPECT_TRUE(reports().empty());
+}
+
+// A message context whose text entry answers something other than 0.
+int32_t quietStatus(QXMessageContext *, int32_t, uint32_t, va_list) {
+  return 0;
+}
+int32_t printAnswersFive(QXMessageContext *, int32_t, const QXChar *, int32_t, ...) {
+  return 5;
+}
+
+TEST_F(ConnectionsTest, AConnectionSucceedsWhateverThePrintOfItsNoteAnswers) {
+  QXMessageContext answering = {{0, nullptr, nullptr}, quietStatus, printAnswersFive};
+  hdfsFS fs = nullptr;
+  EXPECT_EQ(ops().hdfsConnectAsUser(dfs, &answering, u"local", 9000, nullptr, &fs), 0);
+  ASSERT_NE(fs, nullptr);
+  EXPECT_EQ(ops().hdfsDisconnect(dfs, context(), fs), 0);
+}
+
+TEST_F(ConnectionsTest, JvmFailuresFailTheConnectAndLeaveNoHandle) {
+  connect(u"local", 0);  // every class the connect needs is cached
+  for (const char *function : {"NewGlobalRef", "NewString"}) {
+    messages.clear();
+    hostkernel::injectFault(Fault::JniCall, 1, function);
+    hdfsFS fs = reinterpret_cast<hdfsFS>(0x1);
+    int32_t result = ops().hdfsConnectAsUser(dfs, context(), u"local", 0, u"someone", &fs);
+    EXPECT_NE(result, 0) << function;
+    EXPECT_EQ(fs, nullptr) << function;
+    EXPECT_FALSE(reports().empty()) << function;
+    EXPECT_FALSE(env->ExceptionCheck()) << function;
+  }
+}
+
+class HandleSafetyTest : public HadoopTest {
+ protected:
+  void SetUp() override {
+    HadoopTest::SetUp();
+    directory = temporaryDirectory();
+    fs = connect(u"local", 0);
+    writeAll(fs, directory + "/a", std::string(1 << 20, 'a'));
+    writeAll(fs, directory + "/b", std::string(1 << 20, 'b'));
+  }
+  void TearDown() override {
+    removeTree(directory);
+    HadoopTest::TearDown();
+  }
+
+  void releaseThread() {
+    QXJniExtension *jni = dfs->jvm->jniExtension;
+    jni->releaseThread(jni, jni, nullptr);
+  }
+
+  std::string directory;
+  hdfsFS fs = nullptr;
+};
+
+TEST_F(HandleSafetyTest, StreamOperationsDoNotWaitForAnOpenOrClose) {
+  FileHandle *in = open(fs, directory + "/a", 0);
+  dfs->openLock->lock(dfs->openLock, 1, 1);  // as a long Java open on another thread holds it
+  auto done = std::async(std::launch::async, [&] {
+    int32_t status = 0;
+    char byte = 0;
+    int64_t position = ops().hdfsTell(dfs, context(), &status, fs, in);
+    int32_t read = ops().hdfsRead(dfs, context(), &status, fs, in, &byte, 1);
+    releaseThread();
+    return position == 0 && read == 1 && byte == 'a';
+  });
+  bool finishedWhileHeld = done.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+  dfs->openLock->unlock(dfs->openLock);
+  EXPECT_TRUE(finishedWhileHeld);
+  EXPECT_TRUE(done.get());
+  close(fs, in);
+}
+
+TEST_F(HandleSafetyTest, AClosedHandleIsRefusedEvenWhereANewOneCouldTakeItsPlace) {
+  FileHandle *stale = open(fs, directory + "/a", 0);
+  close(fs, stale);
+  std::vector<FileHandle *> fresh;
+  for (int i = 0; i < 50; i++) fresh.push_back(open(fs, directory + "/b", 0));
+  int32_t status = 0;
+  char byte = 0;
+  EXPECT_EQ(ops().hdfsRead(dfs, context(), &status, fs, stale, &byte, 1), -1);
+  EXPECT_EQ(status, static_cast<int32_t>(0x86BFF802));
+  EXPECT_EQ(reports(), std::vector<Report>({statusReport(4, 0x86BFF802, {"hdfsRead"})}));
+  for (FileHandle *file : fresh) close(fs, file);
+}
+
+TEST_F(HandleSafetyTest, CloseWhileOtherThreadsReadTheHandleEndsTheirReadsCleanly) {
+  for (int round = 0; round < 20; round++) {
+    FileHandle *in = open(fs, directory + "/a", 0);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; t++) {
+      readers.emplace_back([&] {
+        std::vector<char> buffer(4096);
+        for (;;) {
+          int32_t status = 0;
+          int32_t n = ops().hdfsRead(dfs, context(), &status, fs, in, buffer.data(), 4096);
+          if (n <= 0) break;
+          if (std::count(buffer.begin(), buffer.begin() + n, 'a') != n) wrong++;
+        }
+        releaseThread();
+      });
+    }
+    close(fs, in);
+    for (std::thread &reader : readers) reader.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(dfs->openFiles.count, 0);
+  }
+}
+
+}  // namespace
+}  // namespace testsupport
