@@ -65,6 +65,13 @@ QXHOST_API int64_t stopFaultSweep();
 // The point the calling thread's last sweep failed, as "Kind:name", or empty.
 QXHOST_API std::string sweptFault();
 
+// The next call of a JNI function from module code, on any thread, waits in it: a test can act
+// while another thread is inside an operation. waitForHeldJniCall returns once a thread waits
+// (false after a minute); releaseHeldJniCall lets it go on.
+QXHOST_API void holdNextJniCall(std::string_view function);
+QXHOST_API bool waitForHeldJniCall();
+QXHOST_API void releaseHeldJniCall();
+
 // Thread ids of ended threads are handed to new threads, lowest first, as some hosts do.
 QXHOST_API void reuseThreadIds(bool reuse);
 

@@ -4,6 +4,9 @@
 // fault points; the JVM's own libraries, the host and the tests always go through.
 #include <jvmti.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <type_traits>
@@ -16,7 +19,31 @@ namespace {
 JNINativeInterface_ original;    // the table as the JVM had it (-Xcheck:jni included)
 JNINativeInterface_ interposed;  // the same with the wrappers below
 
+// A call held on request: the thread that makes it waits in it until the test releases it.
+struct Hold {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::string function;  // the function to hold; empty when nothing is asked
+  bool holding = false;
+  bool released = false;
+};
+Hold hold;
+std::atomic<bool> holdAsked{false};
+
+void holdIfAsked(const char *function) {
+  std::unique_lock<std::mutex> lock(hold.mutex);
+  if (hold.function != function) return;
+  hold.function.clear();
+  holdAsked = false;
+  hold.holding = true;
+  hold.changed.notify_all();
+  hold.changed.wait(lock, [] { return hold.released; });
+  hold.holding = false;
+  hold.changed.notify_all();
+}
+
 bool fails(const char *function, void *caller) {
+  if (holdAsked && isModuleCode(caller)) holdIfAsked(function);
   return anyFaultArmed() && isModuleCode(caller) && shouldFail(Fault::JniCall, function);
 }
 
@@ -175,6 +202,26 @@ bool install() {
 }
 
 }  // namespace
+
+void holdNextJniCall(std::string_view function) {
+  interposeJniFunctions();
+  std::lock_guard<std::mutex> lock(hold.mutex);
+  hold.function = std::string(function);
+  hold.released = false;
+  holdAsked = true;
+}
+
+bool waitForHeldJniCall() {
+  std::unique_lock<std::mutex> lock(hold.mutex);
+  return hold.changed.wait_for(lock, std::chrono::seconds(60), [] { return hold.holding; });
+}
+
+void releaseHeldJniCall() {
+  std::unique_lock<std::mutex> lock(hold.mutex);
+  hold.released = true;
+  hold.changed.notify_all();
+  hold.changed.wait(lock, [] { return !hold.holding; });
+}
 
 void interposeJniFunctions() {
   static std::mutex mutex;

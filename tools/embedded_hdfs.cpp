@@ -69,9 +69,9 @@ bool EmbeddedHdfs::start(int dataNodes) {
   close(toChild[0]);
   close(fromChild[1]);
   input_ = toChild[1];
+  output_ = fromChild[0];
   std::string line;
-  bool ready = readLine(fromChild[0], line) && line.rfind("hdfs://", 0) == 0;
-  close(fromChild[0]);
+  bool ready = readLine(output_, line) && line.rfind("hdfs://", 0) == 0;
   if (!ready) {
     error_ = "the HDFS launcher did not start (" + command[0] + "); its log: " + log_;
     keepLog_ = true;
@@ -92,10 +92,50 @@ void EmbeddedHdfs::stop() {
     (void)written;  // the closed input stops it as well
   }
   if (input_ >= 0) close(input_);
-  input_ = -1;
+  if (output_ >= 0) close(output_);
+  input_ = output_ = -1;
   if (child_ > 0) {
     waitpid(child_, nullptr, 0);
     child_ = -1;
   }
   if (!log_.empty() && !keepLog_) unlink(log_.c_str());
+}
+
+bool EmbeddedHdfs::command(const std::string &line, std::string &answer) {
+  std::string text = line + "\n";
+  std::string reply;
+  if (input_ < 0 || write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+      !readLine(output_, reply)) {
+    error_ = "the HDFS launcher does not answer";
+    return false;
+  }
+  if (reply.rfind("ok", 0) != 0) {
+    error_ = reply;
+    return false;
+  }
+  answer = reply.size() > 3 ? reply.substr(3) : "";
+  return true;
+}
+
+std::vector<uint16_t> EmbeddedHdfs::dataNodePorts() {
+  std::string answer;
+  std::vector<uint16_t> ports;
+  if (!command("ports", answer)) return ports;
+  for (const char *at = answer.c_str(); *at;) {
+    char *end = nullptr;
+    ports.push_back(static_cast<uint16_t>(strtoul(at, &end, 10)));
+    if (end == at) break;
+    at = end;
+  }
+  return ports;
+}
+
+bool EmbeddedHdfs::stopDataNode(int index) {
+  std::string answer;
+  return command("stopdn " + std::to_string(index), answer);
+}
+
+bool EmbeddedHdfs::restartDataNode(int index) {
+  std::string answer;
+  return command("restartdn " + std::to_string(index), answer);
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class EmbeddedHdfs {
  public:
@@ -22,9 +23,19 @@ class EmbeddedHdfs {
   uint16_t port() const { return port_; }
   const std::string &error() const { return error_; }
 
+  // The data nodes' transfer ports, in the cluster's order; empty on failure.
+  std::vector<uint16_t> dataNodePorts();
+  // Stops the data node at an index of that order, and starts it again; false on failure.
+  bool stopDataNode(int index);
+  bool restartDataNode(int index);
+
  private:
+  // Sends a command line to the launcher; its answer after "ok ", or false with error().
+  bool command(const std::string &line, std::string &answer);
+
   pid_t child_ = -1;
   int input_ = -1;
+  int output_ = -1;
   std::string uri_;
   uint16_t port_ = 0;
   std::string error_;

@@ -180,6 +180,29 @@ TEST_F(HandleSafetyTest, AClosedHandleIsRefusedEvenWhereANewOneCouldTakeItsPlace
   for (FileHandle *file : fresh) close(fs, file);
 }
 
+TEST_F(HandleSafetyTest, AHandleClosedWhileAnotherThreadIsInsideAReadIsNotTakenFromIt) {
+  FileHandle *in = open(fs, directory + "/a", 0);
+  hostkernel::holdNextJniCall("NewByteArray");  // past the handle check, before its stream
+  int32_t status = 0;
+  std::string got(16, '\0');
+  auto reading = std::async(std::launch::async, [&] {
+    int32_t n = ops().hdfsRead(dfs, context(), &status, fs, in, got.data(), 16);
+    releaseThread();
+    return n;
+  });
+  ASSERT_TRUE(hostkernel::waitForHeldJniCall());
+  close(fs, in);
+  FileHandle *other = open(fs, directory + "/b", 0);  // may take the closed handle's memory
+  hostkernel::releaseHeldJniCall();
+  int32_t n = reading.get();
+  if (n > 0) {
+    EXPECT_EQ(got.substr(0, n), std::string(n, 'a')) << "another file's bytes";
+  } else {
+    EXPECT_EQ(status, static_cast<int32_t>(0x86BFF814)) << "the closed stream's refusal";
+  }
+  close(fs, other);
+}
+
 TEST_F(HandleSafetyTest, CloseWhileOtherThreadsReadTheHandleEndsTheirReadsCleanly) {
   for (int round = 0; round < 20; round++) {
     FileHandle *in = open(fs, directory + "/a", 0);
