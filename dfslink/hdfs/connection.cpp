@@ -10,7 +10,6 @@ namespace dfs {
 namespace {
 
 const char kOperation[] = "hdfsConnectAsUser";
-const char kFileSystem[] = "org/apache/hadoop/fs/FileSystem";
 const char kGetDescriptor[] =
     "(Ljava/net/URI;Lorg/apache/hadoop/conf/Configuration;Ljava/lang/String;)"
     "Lorg/apache/hadoop/fs/FileSystem;";

@@ -38,14 +38,32 @@ typedef struct OpenFileList {
 /* A connection handle: a global reference to a Hadoop FileSystem. */
 typedef jobject hdfsFS;
 
+/* What the file system says of one path. The storage engine reads it directly: the fields are
+ * packed to 4-byte alignment and the records of an array lie back to back. The texts are UTF-8,
+ * owned by the record and given back with hdfsReleasePathInfo. */
+#pragma pack(push, 4)
+typedef struct hdfsPathInfo {
+  int32_t kind;        /* HDFS_KIND_DIRECTORY or HDFS_KIND_FILE */
+  char *name;          /* the path in text form */
+  double lastModified; /* whole seconds since 1970 */
+  int64_t size;        /* bytes; 0 for a directory */
+  int16_t replication;
+  int64_t blockSize;
+  char *owner; /* or NULL */
+  char *group; /* or NULL */
+  int16_t permissions;
+  double lastAccess; /* whole seconds since 1970 */
+} hdfsPathInfo;
+#pragma pack(pop)
+
+#define HDFS_KIND_DIRECTORY 'D'
+#define HDFS_KIND_FILE 'F'
+
 typedef struct DfsLinkState DfsLinkState;
 
 /* Entries of operations that this build does not offer yet report "not available" and return
  * their operation's failure value; their arguments are not read. */
 typedef int32_t (*DfsPendingStatus)(DfsLinkState *dfs, QXMessageContext *context, ...);
-typedef int64_t (*DfsPendingCount)(DfsLinkState *dfs, QXMessageContext *context, ...);
-typedef void *(*DfsPendingRecord)(DfsLinkState *dfs, QXMessageContext *context, ...);
-typedef void (*DfsPendingRelease)(DfsLinkState *dfs, QXMessageContext *context, ...);
 
 typedef struct DfsOperations {
   DfsPendingStatus loadEnvPaths;
@@ -60,7 +78,8 @@ typedef struct DfsOperations {
                               int32_t bufferSize, int16_t replication, int32_t blockSize);
   int32_t (*hdfsCloseFile)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
                            hdfsFS connection, FileHandle *file);
-  DfsPendingStatus hdfsExists;
+  int32_t (*hdfsExists)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                        hdfsFS connection, const QXChar *path);
   int32_t (*hdfsSeek)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
                       hdfsFS connection, FileHandle *file, int64_t position);
   int64_t (*hdfsTell)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
@@ -82,26 +101,48 @@ typedef struct DfsOperations {
                        hdfsFS connection, FileHandle *file);
   int32_t (*hdfsAvailable)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
                            hdfsFS connection, FileHandle *file);
-  DfsPendingStatus hdfsCopy;
-  DfsPendingStatus hdfsCopyFromLocal;
-  DfsPendingStatus hdfsMove;
-  DfsPendingStatus hdfsDelete;
-  DfsPendingStatus hdfsRename;
-  DfsPendingRecord hdfsGetWorkingDirectory;
-  DfsPendingStatus hdfsSetWorkingDirectory;
-  DfsPendingStatus hdfsCreateDirectory;
-  DfsPendingStatus hdfsSetReplication;
-  DfsPendingStatus hdfsListDirectory;
-  DfsPendingRecord hdfsGetPathInfo;
-  DfsPendingRelease hdfsReleasePathInfo;
-  DfsPendingStatus hdfsGetHosts;
-  DfsPendingRelease hdfsReleaseHosts;
-  DfsPendingCount hdfsGetDefaultBlockSize;
-  DfsPendingCount hdfsGetCapacity;
-  DfsPendingCount hdfsGetUsed;
-  DfsPendingStatus hdfsChown;
-  DfsPendingStatus hdfsChmod;
-  DfsPendingStatus hdfsUtime;
+  int32_t (*hdfsCopy)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS source,
+                      const QXChar *sourcePath, hdfsFS destination, const QXChar *destinationPath);
+  int32_t (*hdfsCopyFromLocal)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                               const QXChar *localPath, hdfsFS connection,
+                               const QXChar *destinationPath, int32_t bufferSize,
+                               int16_t replication, int32_t blockSize);
+  int32_t (*hdfsMove)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS source,
+                      const char *sourcePath, hdfsFS destination, const char *destinationPath);
+  int32_t (*hdfsDelete)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                        hdfsFS connection, const QXChar *path);
+  int32_t (*hdfsRename)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                        hdfsFS connection, const QXChar *oldPath, const QXChar *newPath);
+  QXChar *(*hdfsGetWorkingDirectory)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                                     hdfsFS connection, QXChar *buffer, int32_t bufferSize);
+  int32_t (*hdfsSetWorkingDirectory)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                                     hdfsFS connection, const QXChar *path);
+  int32_t (*hdfsCreateDirectory)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                                 hdfsFS connection, const QXChar *path);
+  int32_t (*hdfsSetReplication)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                                hdfsFS connection, const char *path, int16_t replication);
+  int32_t (*hdfsListDirectory)(DfsLinkState *dfs, QXMessageContext *context, hdfsFS connection,
+                               const QXChar *path, int32_t *count, hdfsPathInfo **entries);
+  hdfsPathInfo *(*hdfsGetPathInfo)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                                   hdfsFS connection, const QXChar *path);
+  void (*hdfsReleasePathInfo)(DfsLinkState *dfs, void *ignored, hdfsPathInfo *entries,
+                              int32_t count);
+  int32_t (*hdfsGetHosts)(DfsLinkState *dfs, QXMessageContext *context, hdfsFS connection,
+                          const char *path, int64_t start, int64_t length, char ****hosts);
+  void (*hdfsReleaseHosts)(DfsLinkState *dfs, void *ignored, char ***hosts);
+  int64_t (*hdfsGetDefaultBlockSize)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                                     hdfsFS connection);
+  int64_t (*hdfsGetCapacity)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                             hdfsFS connection);
+  int64_t (*hdfsGetUsed)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                         hdfsFS connection);
+  int32_t (*hdfsChown)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                       hdfsFS connection, const char *path, const char *owner, const char *group);
+  int32_t (*hdfsChmod)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                       hdfsFS connection, const char *path, int16_t mode);
+  int32_t (*hdfsUtime)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                       hdfsFS connection, const char *path, double modificationTime,
+                       double accessTime);
   DfsPendingStatus javaComp;
   DfsPendingStatus javaJar;
   DfsPendingStatus javaMap;

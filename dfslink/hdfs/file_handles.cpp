@@ -7,9 +7,6 @@
 namespace dfs {
 namespace {
 
-const char kFileSystem[] = "org/apache/hadoop/fs/FileSystem";
-const char kConfiguration[] = "org/apache/hadoop/conf/Configuration";
-
 // The Java call that opens the stream, chosen by the open flags.
 struct OpenCall {
   const char *method;
@@ -67,9 +64,15 @@ bool completeSizes(DfsLinkState *dfs, JNIEnv *env, JavaCall &call, jobject confi
     }
     sizes.replication = static_cast<jshort>(replication);
   }
-  if (sizes.blockSize == 0 &&
+  if (sizes.blockSize != 0) return true;
+  // Hadoop's current key first, then the older one, then the default.
+  jlong fallback = 0;
+  LocalRef<jstring> currentKey(env, env->NewStringUTF("dfs.blocksize"));
+  if (!currentKey ||
+      !call.onObject(&fallback, configuration, kConfiguration, "getLong", "(Ljava/lang/String;J)J",
+                     blockKey.get(), jlong{67108864}) ||
       !call.onObject(&sizes.blockSize, configuration, kConfiguration, "getLong",
-                     "(Ljava/lang/String;J)J", blockKey.get(), jlong{67108864})) {
+                     "(Ljava/lang/String;J)J", currentKey.get(), fallback)) {
     call.report(openText);
     return false;
   }

@@ -23,14 +23,24 @@ constexpr uint32_t kNoEnvironment = 0x86BFF805;
 constexpr uint32_t kNotConverted = 0x86BFF806;
 constexpr uint32_t kNegativeLength = 0x86BFF807;
 constexpr uint32_t kNoConnection = 0x86BFF808;
+constexpr uint32_t kNoOwnerOrGroup = 0x86BFF809;
 constexpr uint32_t kPathNotMade = 0x86BFF80A;
+constexpr uint32_t kNotDistributed = 0x86BFF80B;
 constexpr uint32_t kPathUnusable = 0x86BFF80C;
+constexpr uint32_t kPathMissing = 0x86BFF80D;
+constexpr uint32_t kClassMissing = 0x86BFF810;
 constexpr uint32_t kNoException = 0x86BFF811;
 constexpr uint32_t kReadWriteRefused = 0x86BFF812;
+constexpr uint32_t kExistsFailed = 0x86BFF813;
 constexpr uint32_t kReadFailed = 0x86BFF814;
 constexpr uint32_t kUnexpectedCount = 0x86BFF815;
 constexpr uint32_t kWriteFailed = 0x86BFF816;
 constexpr uint32_t kSeekFailed = 0x86BFF817;
+constexpr uint32_t kStringNotMade = 0x86BFF818;
+constexpr uint32_t kByteArrayNotMade = 0x86BFF81E;
+constexpr uint32_t kOperationFailedIn = 0x86BFF81F;
+constexpr uint32_t kDestinationNotOpened = 0x86BFF820;
+constexpr uint32_t kNoReadMethod = 0x86BFF821;
 constexpr uint32_t kExtensionNotLoaded = 0x86BFF825;
 constexpr uint32_t kTranscoderNotCreated = 0x86BFF826;
 constexpr uint32_t kOpenLockNotCreated = 0x86BFF827;
@@ -38,6 +48,9 @@ constexpr uint32_t kOpenLockNotCreated = 0x86BFF827;
 constexpr int32_t kFailed = -1;
 constexpr int32_t kMaxPathBytes = 260;
 
+constexpr char kFileSystem[] = "org/apache/hadoop/fs/FileSystem";
+constexpr char kConfiguration[] = "org/apache/hadoop/conf/Configuration";
+constexpr char kPathClass[] = "org/apache/hadoop/fs/Path";
 constexpr char kInputStream[] = "org/apache/hadoop/fs/FSDataInputStream";
 constexpr char kOutputStream[] = "org/apache/hadoop/fs/FSDataOutputStream";
 
@@ -104,6 +117,19 @@ class JavaChars {
   PoolBlock block_;
   size_t length_ = 0;
 };
+
+// A Java string of UTF-8 text (NULL for NULL); false after the reports of the routine when the
+// text cannot be converted.
+bool newJavaStringOfUtf8(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
+                         const char *utf8, const char *routine, LocalRef<jstring> &string);
+
+// A Java string's text as a new UTF-8 block of exactly its length and a terminator in the module
+// pool (strdup_hd); NULL for a null string. 0, or 0x803FC002 after its reports.
+uint32_t strdup_hd(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, jstring text,
+                   char *&copy);
+
+// Whether the caller gave a connection; 0x86BFF808 with the operation's name when not.
+bool connected(QXMessageContext *context, hdfsFS connection, const char *operation);
 
 // A path argument: the caller's text, which Java receives as it is, and its UTF-8 form, which
 // keeps the limit of 260 bytes.

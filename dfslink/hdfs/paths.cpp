@@ -34,6 +34,24 @@ uint32_t unitsOfUtf8(DfsLinkState *dfs, const char *utf8, PoolBlock &block, int3
   return status;
 }
 
+// Bytes of the UTF-8 form of QXChar text.
+size_t utf8Length(const QXChar *units, size_t count) {
+  size_t bytes = 0;
+  for (size_t i = 0; i < count; i++) {
+    QXChar unit = units[i];
+    bool pair = unit >= 0xD800 && unit < 0xDC00 && i + 1 < count && units[i + 1] >= 0xDC00 &&
+                units[i + 1] < 0xE000;
+    bytes += unit < 0x80 ? 1 : unit < 0x800 ? 2 : pair ? 4 : 3;
+    if (pair) i++;
+  }
+  return bytes;
+}
+
+void reportCopyFailed(QXMessageContext *context) {
+  reportError(context, QX_OUT_OF_MEMORY);
+  reportError(context, kOperationFailedIn, "strdup_hd");
+}
+
 }  // namespace
 
 JavaChars::JavaChars(DfsLinkState *dfs, JNIEnv *env, jstring text) : block_(dfs->pool) {
@@ -92,6 +110,55 @@ jobject makePathObjectOfUtf8(DfsLinkState *dfs, QXMessageContext *context, JNIEn
   }
   if (!object) reportError(context, kPathUnusable, operation);
   return object;
+}
+
+bool newJavaStringOfUtf8(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
+                         const char *utf8, const char *routine, LocalRef<jstring> &string) {
+  string = LocalRef<jstring>(env, nullptr);
+  if (!utf8) return true;
+  PoolBlock block(dfs->pool);
+  int32_t count = 0;
+  uint32_t status = unitsOfUtf8(dfs, utf8, block, count);
+  if (status != 0) {
+    reportError(context, kNotConverted, routine, u"utf8->QXChar");
+    reportError(context, status);
+    return false;
+  }
+  string = LocalRef<jstring>(env, newJavaString(env, static_cast<const QXChar *>(block.get()),
+                                                static_cast<size_t>(count)));
+  if (!string) JnlFromException(dfs, context, nullptr, env, "NewString");
+  return static_cast<bool>(string);
+}
+
+uint32_t strdup_hd(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, jstring text,
+                   char *&copy) {
+  copy = nullptr;
+  if (!text) return 0;
+  JavaChars chars(dfs, env, text);
+  size_t bytes = chars ? utf8Length(chars.units(), chars.length()) : 0;
+  auto *block = chars ? static_cast<char *>(dfs->pool->allocate(dfs->pool, bytes + 1, 0)) : nullptr;
+  if (!block) {
+    reportCopyFailed(context);
+    return QX_OUT_OF_MEMORY;
+  }
+  int32_t written = 0;
+  uint32_t status = dfs->toUtf8->convert(dfs->toUtf8, chars.units(),
+                                         static_cast<int32_t>(chars.length() * sizeof(QXChar)),
+                                         block, static_cast<int32_t>(bytes), &written, 0);
+  if (status != 0) {
+    dfs->pool->free(dfs->pool, block);
+    reportError(context, kNotConverted, "strdup_hd", u"QXChar->utf8");
+    reportError(context, status);
+    return QX_OPERATION_FAILED;
+  }
+  block[written] = '\0';
+  copy = block;
+  return 0;
+}
+
+bool connected(QXMessageContext *context, hdfsFS connection, const char *operation) {
+  if (!connection) reportError(context, kNoConnection, operation);
+  return connection != nullptr;
 }
 
 }  // namespace dfs

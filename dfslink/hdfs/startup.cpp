@@ -134,6 +134,27 @@ void fillOperations(DfsOperations &table) {
   table.hdfsWrite_jb = hdfsWrite_jb;
   table.hdfsFlush = hdfsFlush;
   table.hdfsAvailable = hdfsAvailable;
+  table.hdfsExists = hdfsExists;
+  table.hdfsDelete = hdfsDelete;
+  table.hdfsRename = hdfsRename;
+  table.hdfsGetWorkingDirectory = hdfsGetWorkingDirectory;
+  table.hdfsSetWorkingDirectory = hdfsSetWorkingDirectory;
+  table.hdfsCreateDirectory = hdfsCreateDirectory;
+  table.hdfsSetReplication = hdfsSetReplication;
+  table.hdfsChown = hdfsChown;
+  table.hdfsChmod = hdfsChmod;
+  table.hdfsUtime = hdfsUtime;
+  table.hdfsGetCapacity = hdfsGetCapacity;
+  table.hdfsGetUsed = hdfsGetUsed;
+  table.hdfsGetDefaultBlockSize = hdfsGetDefaultBlockSize;
+  table.hdfsListDirectory = hdfsListDirectory;
+  table.hdfsGetPathInfo = hdfsGetPathInfo;
+  table.hdfsReleasePathInfo = hdfsReleasePathInfo;
+  table.hdfsGetHosts = hdfsGetHosts;
+  table.hdfsReleaseHosts = hdfsReleaseHosts;
+  table.hdfsCopy = hdfsCopy;
+  table.hdfsMove = hdfsMove;
+  table.hdfsCopyFromLocal = hdfsCopyFromLocal;
 }
 
 }  // namespace
