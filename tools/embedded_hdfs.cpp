@@ -139,3 +139,8 @@ bool EmbeddedHdfs::restartDataNode(int index) {
   std::string answer;
   return command("restartdn " + std::to_string(index), answer);
 }
+
+bool EmbeddedHdfs::populate(const std::string &directory, int count) {
+  std::string answer;
+  return command("populate " + directory + " " + std::to_string(count), answer);
+}

@@ -28,6 +28,8 @@ class EmbeddedHdfs {
   // Stops the data node at an index of that order, and starts it again; false on failure.
   bool stopDataNode(int index);
   bool restartDataNode(int index);
+  // Makes the entries e0 ... eN-1 in a directory: every tenth a directory, the others empty.
+  bool populate(const std::string &directory, int count);
 
  private:
   // Sends a command line to the launcher; its answer after "ok ", or false with error().

@@ -434,5 +434,122 @@ TEST_F(FaultSweepTest, StreamOperations) {
   });
 }
 
+TEST_F(FaultSweepTest, NamespaceInformationAndCopies) {
+  int32_t status = 0;
+  std::u16string file = qx(directory + "/data"), made = qx(directory + "/made");
+  std::string moved = directory + "/moved";
+  auto makeFile = [&] { writeAll(local, directory + "/made", "m"); };
+  auto removeMade = [&] {
+    ops().hdfsDelete(dfs, context(), &status, local, made.c_str());
+    ops().hdfsDelete(dfs, context(), &status, local, qx(moved).c_str());
+  };
+  auto flag = [](int32_t result) { return result == 0 ? Outcome::Succeeded : Outcome::Failed; };
+  auto figure = [](int64_t result) { return result > 0 ? Outcome::Succeeded : Outcome::Failed; };
+  auto listing = [&](hdfsFS fs, const std::u16string &path, int32_t expected) {
+    int32_t count = 0;
+    hdfsPathInfo *entries = nullptr;
+    int32_t result = ops().hdfsListDirectory(dfs, context(), fs, path.c_str(), &count, &entries);
+    ops().hdfsReleasePathInfo(dfs, nullptr, entries, count);
+    // The listing returns its status code: that tells of the failure.
+    if (result != 0) return count == 0 && !entries ? Outcome::FailedQuietly : Outcome::Lied;
+    return count == expected ? Outcome::Succeeded : Outcome::Lied;
+  };
+  sweepAll({
+      {"hdfsExists",
+       [&] { return flag(ops().hdfsExists(dfs, context(), &status, local, file.c_str())); }},
+      {"hdfsDelete",
+       [&] { return flag(ops().hdfsDelete(dfs, context(), &status, local, made.c_str())); },
+       makeFile, removeMade},
+      {"hdfsRename",
+       [&] {
+         return flag(
+             ops().hdfsRename(dfs, context(), &status, local, made.c_str(), qx(moved).c_str()));
+       },
+       makeFile, removeMade},
+      {"hdfsCreateDirectory",
+       [&] {
+         return flag(ops().hdfsCreateDirectory(dfs, context(), &status, local, made.c_str()));
+       },
+       [] {}, removeMade},
+      {"hdfsSetWorkingDirectory",
+       [&] {
+         return flag(
+             ops().hdfsSetWorkingDirectory(dfs, context(), &status, local, qx(directory).c_str()));
+       }},
+      {"hdfsGetWorkingDirectory",
+       [&] {
+         QXChar buffer[300];
+         return outcomeOf(
+             ops().hdfsGetWorkingDirectory(dfs, context(), &status, local, buffer, sizeof buffer));
+       }},
+      {"hdfsSetReplication (HDFS)",
+       [&] {
+         return flag(ops().hdfsSetReplication(dfs, context(), &status, hdfs, "/sweep/data", 2));
+       }},
+      {"hdfsChown (HDFS)",
+       [&] {
+         return flag(ops().hdfsChown(dfs, context(), &status, hdfs, "/sweep/data", "o", "g"));
+       }},
+      {"hdfsChmod",
+       [&] {
+         int32_t result =
+             ops().hdfsChmod(dfs, context(), &status, local, (directory + "/data").c_str(), 0644);
+         return result == -2 ? Outcome::FailedQuietly : flag(result);  // reported by the bridge
+       }},
+      {"hdfsUtime",
+       [&] {
+         return flag(
+             ops().hdfsUtime(dfs, context(), &status, local, (directory + "/data").c_str(), 5, 6));
+       }},
+      {"hdfsGetCapacity (HDFS)",
+       [&] { return figure(ops().hdfsGetCapacity(dfs, context(), &status, hdfs)); }},
+      {"hdfsGetUsed (HDFS)",
+       [&] { return figure(ops().hdfsGetUsed(dfs, context(), &status, hdfs)); }},
+      {"hdfsGetDefaultBlockSize",
+       [&] { return figure(ops().hdfsGetDefaultBlockSize(dfs, context(), &status, local)); }},
+      {"hdfsGetPathInfo",
+       [&] {
+         int32_t missing = 0;
+         hdfsPathInfo *info = ops().hdfsGetPathInfo(dfs, context(), &missing, local, file.c_str());
+         if (!info) return Outcome::Failed;
+         Outcome outcome =
+             info->size == static_cast<int64_t>(kData.size()) ? Outcome::Succeeded : Outcome::Lied;
+         ops().hdfsReleasePathInfo(dfs, nullptr, info, 1);
+         return outcome;
+       }},
+      {"hdfsListDirectory", [&] { return listing(local, qx(directory), 1); }},
+      {"hdfsListDirectory (HDFS)", [&] { return listing(hdfs, u"/sweep", 1); }},
+      {"hdfsGetHosts (HDFS)",
+       [&] {
+         char ***hosts = nullptr;
+         int32_t result = ops().hdfsGetHosts(dfs, context(), hdfs, "/sweep/data", 0, 100, &hosts);
+         Outcome outcome = result != 0                        ? Outcome::FailedQuietly
+                           : hosts && hosts[0] && hosts[0][0] ? Outcome::Succeeded
+                                                              : Outcome::Lied;
+         ops().hdfsReleaseHosts(dfs, nullptr, hosts);
+         return outcome;
+       }},
+      {"hdfsCopy",
+       [&] {
+         return flag(
+             ops().hdfsCopy(dfs, context(), &status, local, file.c_str(), local, made.c_str()));
+       },
+       [] {}, removeMade},
+      {"hdfsMove",
+       [&] {
+         return flag(ops().hdfsMove(dfs, context(), &status, local, (directory + "/made").c_str(),
+                                    local, moved.c_str()));
+       },
+       makeFile, removeMade},
+      {"hdfsCopyFromLocal",
+       [&] {
+         int32_t failure = 0;
+         int32_t result = ops().hdfsCopyFromLocal(dfs, context(), &failure, file.c_str(), hdfs,
+                                                  u"/sweep/uploaded", 0, 0, 0);
+         return result == 0 ? Outcome::Succeeded : Outcome::Failed;
+       }},
+  });
+}
+
 }  // namespace
 }  // namespace testsupport

@@ -183,15 +183,10 @@ TEST(DfslinkExportsTest, ExportsOnlyTheFrameAndItsEntry) {
 using PendingOperationsTest = DfsTest;
 
 TEST_F(PendingOperationsTest, SayTheyAreNotAvailableAndReturnTheirFailureValue) {
-  int32_t status = 7;
-  EXPECT_EQ(ops().hdfsExists(dfs, context(), &status, nullptr, u"/x"), -1);
-  EXPECT_EQ(ops().hdfsGetCapacity(dfs, context(), &status, nullptr), -1);
-  EXPECT_EQ(ops().hdfsGetPathInfo(dfs, context(), &status, nullptr, u"/x"), nullptr);
   EXPECT_EQ(ops().javaComp(dfs, context()), static_cast<int32_t>(QX_OPERATION_FAILED));
-  ops().hdfsReleasePathInfo(dfs, nullptr, nullptr, 3);
-  EXPECT_EQ(status, 7);
+  EXPECT_EQ(ops().loadEnvPaths(dfs, context()), static_cast<int32_t>(QX_OPERATION_FAILED));
   std::vector<Report> expected;
-  for (const char *name : {"hdfsExists", "hdfsGetCapacity", "hdfsGetPathInfo", "javaComp"}) {
+  for (const char *name : {"javaComp", "loadEnvPaths"}) {
     expected.push_back(
         textReport(4, std::string("ERROR: ") + name + ": not available in this build."));
     expected.push_back(statusReport(4, QX_OPERATION_FAILED));

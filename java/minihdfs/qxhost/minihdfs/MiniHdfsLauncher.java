@@ -6,15 +6,23 @@ import java.io.IOException;
 import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
-import java.nio.file.Path;
+import java.util.ArrayList;
 import java.util.Comparator;
 import java.util.HashMap;
+import java.util.List;
 import java.util.Map;
+import java.util.concurrent.ExecutionException;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
 import java.util.stream.Stream;
 import org.apache.hadoop.conf.Configuration;
+import org.apache.hadoop.fs.FileSystem;
+import org.apache.hadoop.fs.Path;
 import org.apache.hadoop.hdfs.HdfsConfiguration;
 import org.apache.hadoop.hdfs.MiniDFSCluster;
 import org.apache.hadoop.hdfs.server.datanode.DataNode;
+import org.apache.hadoop.hdfs.server.namenode.EditLogFileOutputStream;
 
 /**
  * Runs a real HDFS (Hadoop's MiniDFSCluster) on loopback for tests and demonstrations. Prints
@@ -25,7 +33,9 @@ import org.apache.hadoop.hdfs.server.datanode.DataNode;
  * <ul>
  *   <li>"ports": the data transfer ports of the data nodes, in index order;
  *   <li>"stopdn N": stops data node N;
- *   <li>"restartdn N": starts data node N again and waits until the cluster is active.
+ *   <li>"restartdn N": starts data node N again and waits until the cluster is active;
+ *   <li>"populate DIR N": makes the entries e0 ... eN-1 in DIR, every tenth a directory and the
+ *       others empty files (tests that need many entries).
  * </ul>
  *
  * <p>Arguments: [data nodes, default 3] [base directory, default a new temporary one].
@@ -35,13 +45,16 @@ public final class MiniHdfsLauncher {
 
   public static void main(String[] args) throws Exception {
     int dataNodes = args.length > 0 ? Integer.parseInt(args[0]) : 3;
-    Path base =
+    java.nio.file.Path base =
         args.length > 1
-            ? Files.createDirectories(Path.of(args[1]))
+            ? Files.createDirectories(java.nio.file.Path.of(args[1]))
             : Files.createTempDirectory("qxminihdfs");
     Configuration conf = new HdfsConfiguration();
     conf.set(MiniDFSCluster.HDFS_MINIDFS_BASEDIR, base.toString());
     conf.set("dfs.namenode.rpc-bind-host", "127.0.0.1");
+    // A cluster for tests and demonstrations: its edit log need not reach the disk before each
+    // answer (as Hadoop's own tests run it).
+    EditLogFileOutputStream.setShouldSkipFsyncForTesting(true);
     MiniDFSCluster cluster =
         new MiniDFSCluster.Builder(conf, base.toFile()).numDataNodes(dataNodes).build();
     try {
@@ -98,17 +111,48 @@ public final class MiniHdfsLauncher {
         cluster.restartDataNode(properties, true);
         cluster.waitActive();
         return "restarted " + again;
+      case "populate":
+        return "made " + populate(cluster.getFileSystem(), new Path(words[1]),
+            Integer.parseInt(words[2]));
       default:
         throw new IllegalArgumentException("unknown command " + words[0]);
     }
   }
 
-  private static void removeTree(Path root) throws IOException {
+  /** Entries e0 ... eN-1 of a directory: every tenth a directory, the others empty files. */
+  private static int populate(FileSystem fs, Path directory, int count) throws IOException {
+    ExecutorService workers = Executors.newFixedThreadPool(8);
+    List<Future<?>> made = new ArrayList<>();
+    for (int i = 0; i < count; i++) {
+      Path entry = new Path(directory, "e" + i);
+      boolean isDirectory = i % 10 == 0;
+      made.add(workers.submit(() -> {
+        if (isDirectory) {
+          fs.mkdirs(entry);
+        } else {
+          fs.create(entry).close();
+        }
+        return null;
+      }));
+    }
+    try {
+      for (Future<?> entry : made) {
+        entry.get();
+      }
+    } catch (InterruptedException | ExecutionException e) {
+      throw new IOException(e);
+    } finally {
+      workers.shutdown();
+    }
+    return count;
+  }
+
+  private static void removeTree(java.nio.file.Path root) throws IOException {
     if (!Files.exists(root)) {
       return;
     }
-    try (Stream<Path> paths = Files.walk(root)) {
-      paths.sorted(Comparator.reverseOrder()).map(Path::toFile).forEach(File::delete);
+    try (Stream<java.nio.file.Path> paths = Files.walk(root)) {
+      paths.sorted(Comparator.reverseOrder()).map(java.nio.file.Path::toFile).forEach(File::delete);
     }
   }
 }
