@@ -1,0 +1,73 @@
+// What every qxdfs command works with: dfslink started as the storage engine starts it, the
+// connections of the command line, and the failures told in one line each.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "dfslink/hdfs/dfslink.h"
+#include "hostkernel/hostkernel.h"
+
+namespace qxdfs {
+
+// A file system as the command line names it: its host for hdfsConnectAsUser and its port.
+struct Target {
+  std::u16string host;  // "local", "default" or a name node's host
+  uint16_t port = 0;
+  std::string name;  // as given, for messages
+};
+
+// Parses --fs values and file-system prefixes of paths: local, default, hdfs://HOST:PORT,
+// file:///; false for anything else.
+bool parseTarget(const std::string &text, Target &target);
+
+// A path that may name its own file system ("hdfs://HOST:PORT/path", "file:///path").
+struct Location {
+  bool ownTarget = false;
+  Target target;
+  std::string path;
+};
+Location parseLocation(const std::string &text);
+
+class Session {
+ public:
+  explicit Session(bool verbose);
+  ~Session();
+  Session(const Session &) = delete;
+  Session &operator=(const Session &) = delete;
+
+  // Loads dfslink through the host kernel and gives the JVM Hadoop's class path.
+  bool start();
+  // A connection, kept until the session ends; NULL after the failure's line.
+  hdfsFS connect(const Target &target, const std::string &user);
+
+  DfsLinkState *dfs() const { return dfs_; }
+  DfsOperations &ops() const { return dfs_->operations; }
+  QXMessageContext *context() { return messages_.get(); }
+
+  // Prints "qxdfs: COMMAND: SUBJECT: CAUSE" from what the modules reported since the last
+  // call (with --verbose every report), and forgets the reports.
+  void fail(const std::string &command, const std::string &subject);
+  // Whether the modules reported anything since the last failure line.
+  bool reported() const { return !messages_.reports().empty(); }
+  // Forgets the reports of an operation whose failure is expected.
+  void forget() { messages_.clear(); }
+
+ private:
+  bool verbose_;
+  hostkernel::MessageContext messages_{nullptr};
+  DfsLinkState *dfs_ = nullptr;
+  std::vector<hdfsFS> connections_;
+};
+
+// QXChar text of UTF-8 text and back.
+inline std::u16string qx(const std::string &text) {
+  return hostkernel::toQXChar(text);
+}
+inline std::string utf8(const std::u16string &text) {
+  return hostkernel::fromQXChar(text);
+}
+
+}  // namespace qxdfs
