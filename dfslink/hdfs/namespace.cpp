@@ -71,6 +71,15 @@ class OnePath {
   int32_t failure_ = kFailed;
 };
 
+// A boolean method of the connection on one QXChar path: 0 for true, else -1.
+int32_t answerOnPath(DfsLinkState *dfs, QXMessageContext *context, hdfsFS fs, const QXChar *path,
+                     const char *name, const char *method, const char *methodText) {
+  OnePath target(dfs, context, fs, path, name);
+  if (!target) return target.failure();
+  return answerOf(dfs, context, target.env(), fs, method, kPathDescriptor, methodText,
+                  target.path());
+}
+
 // The common steps of the operations on a UTF-8 path: a Path object, or NULL after the
 // reports (a missing path is refused before Java).
 jobject utf8PathObject(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, hdfsFS fs,
@@ -142,18 +151,14 @@ int32_t hdfsExists(DfsLinkState *dfs, QXMessageContext *context, int32_t *status
 
 int32_t hdfsDelete(DfsLinkState *dfs, QXMessageContext *context, int32_t *, hdfsFS fs,
                    const QXChar *path) {
-  OnePath target(dfs, context, fs, path, "hdfsDelete");
-  if (!target) return target.failure();
-  return answerOf(dfs, context, target.env(), fs, "delete", kPathDescriptor,
-                  "org.apache.hadoop.fs.FileSystem::delete", target.path());
+  return answerOnPath(dfs, context, fs, path, "hdfsDelete", "delete",
+                      "org.apache.hadoop.fs.FileSystem::delete");
 }
 
 int32_t hdfsCreateDirectory(DfsLinkState *dfs, QXMessageContext *context, int32_t *, hdfsFS fs,
                             const QXChar *path) {
-  OnePath target(dfs, context, fs, path, "hdfsCreateDirectory");
-  if (!target) return target.failure();
-  return answerOf(dfs, context, target.env(), fs, "mkdirs", kPathDescriptor,
-                  "org.apache.hadoop.fs.FileSystem::mkdirs", target.path());
+  return answerOnPath(dfs, context, fs, path, "hdfsCreateDirectory", "mkdirs",
+                      "org.apache.hadoop.fs.FileSystem::mkdirs");
 }
 
 int32_t hdfsSetWorkingDirectory(DfsLinkState *dfs, QXMessageContext *context, int32_t *, hdfsFS fs,

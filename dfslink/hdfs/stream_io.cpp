@@ -38,6 +38,19 @@ JNIEnv *environmentWithStatus(DfsLinkState *dfs, QXMessageContext *context, int3
   return env;
 }
 
+// The first steps of the operations that write their status: the environment, and the handle
+// in use and of the kind the operation needs; ready when both are there.
+struct StreamStart {
+  StreamStart(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, FileHandle *file,
+              const char *name, Needs needs)
+      : env(environmentWithStatus(dfs, context, status, name)),
+        use(dfs, env, env ? file : nullptr),
+        ready(env && handleSuits(context, status, use, file, name, needs)) {}
+  JNIEnv *env;
+  HandleUse use;
+  bool ready;
+};
+
 // Whether an operation reads its buffer argument for every length, or only for a positive one.
 enum class Buffer { ReadForData, AlwaysRead };
 
@@ -155,13 +168,11 @@ Result queryStream(DfsLinkState *dfs, QXMessageContext *context, FileHandle *fil
 int32_t hdfsRead(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
                  FileHandle *file, void *buffer, int32_t length) {
   const char *name = "hdfsRead";
-  JNIEnv *env = environmentWithStatus(dfs, context, status, name);
-  if (!env) return kFailed;
-  HandleUse use(dfs, env, file);
-  if (!handleSuits(context, status, use, file, name, Needs::Input) ||
-      !validTransfer(context, status, name, buffer, length)) {
+  StreamStart start(dfs, context, status, file, name, Needs::Input);
+  if (!start.ready || !validTransfer(context, status, name, buffer, length)) {
     return kFailed;
   }
+  JNIEnv *env = start.env;
   LocalRef<jbyteArray> array(env,
                              newByteArray(dfs, context, env, status, length, kReadFailed, name));
   if (!array) return kFailed;
@@ -178,13 +189,11 @@ int32_t hdfsRead(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, 
 int32_t hdfsPread(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
                   FileHandle *file, int64_t position, void *buffer, int32_t length) {
   const char *name = "hdfsPread_jb";
-  JNIEnv *env = environmentWithStatus(dfs, context, status, name);
-  if (!env) return kFailed;
-  HandleUse use(dfs, env, file);
-  if (!handleSuits(context, status, use, file, name, Needs::Input) ||
-      !validTransfer(context, status, name, buffer, length)) {
+  StreamStart start(dfs, context, status, file, name, Needs::Input);
+  if (!start.ready || !validTransfer(context, status, name, buffer, length)) {
     return kFailed;
   }
+  JNIEnv *env = start.env;
   LocalRef<jbyteArray> array(
       env, newByteArray(dfs, context, env, status, length, kReadFailed, "hdfsPread"));
   if (!array) return kFailed;
@@ -197,13 +206,11 @@ int32_t hdfsPread_jb(DfsLinkState *dfs, QXMessageContext *context, int32_t *stat
                      FileHandle *file, int64_t position, jbyteArray *array, int32_t offset,
                      int32_t length) {
   const char *name = "hdfsPread_jb";
-  JNIEnv *env = environmentWithStatus(dfs, context, status, name);
-  if (!env) return kFailed;
-  HandleUse use(dfs, env, file);
-  if (!handleSuits(context, status, use, file, name, Needs::Input) ||
-      !validTransfer(context, status, name, array, length, Buffer::AlwaysRead)) {
+  StreamStart start(dfs, context, status, file, name, Needs::Input);
+  if (!start.ready || !validTransfer(context, status, name, array, length, Buffer::AlwaysRead)) {
     return kFailed;
   }
+  JNIEnv *env = start.env;
   if (!*array) {
     // Made to hold what this call reads at its offset.
     if (!validOffset(context, status, name, offset, length)) return kFailed;
@@ -217,13 +224,11 @@ int32_t hdfsWrite(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
                   FileHandle *file, const void *buffer, int32_t length) {
   if (length == 0) return 0;
   const char *name = "hdfsWrite";
-  JNIEnv *env = environmentWithStatus(dfs, context, status, name);
-  if (!env) return kFailed;
-  HandleUse use(dfs, env, file);
-  if (!handleSuits(context, status, use, file, name, Needs::Output) ||
-      !validTransfer(context, status, name, buffer, length)) {
+  StreamStart start(dfs, context, status, file, name, Needs::Output);
+  if (!start.ready || !validTransfer(context, status, name, buffer, length)) {
     return kFailed;
   }
+  JNIEnv *env = start.env;
   LocalRef<jbyteArray> array(env,
                              newByteArray(dfs, context, env, status, length, kWriteFailed, name));
   if (!array) return kFailed;
@@ -234,13 +239,11 @@ int32_t hdfsWrite(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
 int32_t hdfsWrite_jb(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
                      FileHandle *file, jbyteArray array, int32_t offset, int32_t length) {
   const char *name = "hdfsWrite";
-  JNIEnv *env = environmentWithStatus(dfs, context, status, name);
-  if (!env) return kFailed;
-  HandleUse use(dfs, env, file);
-  if (!handleSuits(context, status, use, file, name, Needs::Output) ||
-      !validTransfer(context, status, name, array, length)) {
+  StreamStart start(dfs, context, status, file, name, Needs::Output);
+  if (!start.ready || !validTransfer(context, status, name, array, length)) {
     return kFailed;
   }
+  JNIEnv *env = start.env;
   if (length == 0) return 0;
   return writeFrom(dfs, context, status, env, file, array, offset, length);
 }
@@ -248,11 +251,9 @@ int32_t hdfsWrite_jb(DfsLinkState *dfs, QXMessageContext *context, int32_t *stat
 int32_t hdfsSeek(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
                  FileHandle *file, int64_t position) {
   const char *name = "hdfsSeek";
-  JNIEnv *env = environmentWithStatus(dfs, context, status, name);
-  if (!env) return kFailed;
-  HandleUse use(dfs, env, file);
-  if (!handleSuits(context, status, use, file, name, Needs::Input)) return kFailed;
-  JavaCall call(dfs, context, env);
+  StreamStart start(dfs, context, status, file, name, Needs::Input);
+  if (!start.ready) return kFailed;
+  JavaCall call(dfs, context, start.env);
   if (!call.onObject(nullptr, file->stream, kInputStream, "seek", "(J)V",
                      static_cast<jlong>(position))) {
     setStatus(status, kSeekFailed);
