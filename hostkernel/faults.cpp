@@ -32,7 +32,10 @@ const char *kindName(Fault fault) {
   static const char *const names[] = {"Allocation",         "MutexCreation", "ExtensionLoad",
                                       "TranscoderCreation", "Conversion",    "JvmObtain",
                                       "ThreadAttach",       "ClassPathAdd",  "JarList",
-                                      "ClassPathApply",     "JniCall",       "PoolCreation"};
+                                      "ClassPathApply",     "JniCall",       "PoolCreation",
+                                      "HostService"};
+  static_assert(sizeof names / sizeof names[0] == static_cast<size_t>(Fault::HostService) + 1,
+                "a name for every kind of fault");
   return names[static_cast<int>(fault)];
 }
 

@@ -32,6 +32,7 @@ struct Counters {
   int64_t mutexes = 0;
   int64_t extensions = 0;  // host extensions and loaded modules
   int64_t attachedThreads = 0;
+  int64_t ioObjects = 0;  // open files, directories, entries, file information, string services
 };
 QXHOST_API Counters liveCounters();
 
@@ -49,6 +50,7 @@ enum class Fault {
   ClassPathApply,
   JniCall,       // a JNI function called from module code; name: the function, e.g. "NewString"
   PoolCreation,  // name: the pool's name; an injected Allocation fault of that name fires too
+  HostService,   // the configuration services; name: e.g. "openFile", "readEntry", "lookupOption"
 };
 
 // Fails the nth matching call from now on (1 = the next one); an empty name matches any.

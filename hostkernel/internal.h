@@ -17,6 +17,7 @@ struct LiveCounters {
   std::atomic<int64_t> mutexes{0};
   std::atomic<int64_t> extensions{0};
   std::atomic<int64_t> attachedThreads{0};
+  std::atomic<int64_t> ioObjects{0};
 };
 LiveCounters &live();
 
@@ -52,6 +53,12 @@ uint32_t currentThreadId(QXKernel *kernel);
 void *loadExtension(QXKernel *kernel, const QXChar *name, int32_t length,
                     QXMessageContext *context);
 QXNls *nlsService();
+QXLocale *localeService();
+uint32_t lookupOption(QXKernel *kernel, const QXChar *name, int32_t nameUnits, int32_t kind,
+                      void *value, int32_t *capacity);
+int32_t qxzinfo(int32_t kind, QXZinfoRequest *request, uint32_t flags);
+void *newExmlExtension();
+void *newIoeExtension();
 QXJniExtension *newJniExtension();
 std::string moduleDirectory();
 std::string hostLibraryDirectory();

@@ -14,7 +14,10 @@ QXKernel *kernel() {
                             createMutex,
                             loadExtension,
                             currentThreadId,
-                            nlsService()};
+                            nlsService(),
+                            lookupOption,
+                            qxzinfo,
+                            localeService()};
   return &record;
 }
 
@@ -26,6 +29,7 @@ Counters liveCounters() {
   counters.mutexes = live().mutexes;
   counters.extensions = live().extensions;
   counters.attachedThreads = live().attachedThreads;
+  counters.ioObjects = live().ioObjects;
   return counters;
 }
 

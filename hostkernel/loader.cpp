@@ -14,8 +14,6 @@ namespace hostkernel {
 namespace {
 
 constexpr uint32_t kPerfEyeCatcher = 0x46524550;  // "PERF"
-constexpr uint32_t kExmlEyeCatcher = 0x4C4D5845;  // "EXML"
-constexpr uint32_t kIoeEyeCatcher = 0x45454F49;   // "IOEE"
 
 struct LoadedModule {
   void *library;
@@ -26,17 +24,15 @@ struct LoadedModule {
 std::mutex modulesMutex;
 std::unordered_map<void *, LoadedModule> loadedModules;  // by module record
 
-// Extensions whose record is its header alone.
-template <typename Record>
-void releaseRecord(void *record) {
-  delete static_cast<Record *>(record);
+// qxperf: its record is its header alone.
+void releasePerf(void *record) {
+  delete static_cast<QXPerfExtension *>(record);
   live().extensions--;
 }
 
-template <typename Record>
-void *newHeaderOnlyExtension(uint32_t eyeCatcher) {
+void *newPerfExtension() {
   live().extensions++;
-  return new Record{{eyeCatcher, nullptr, releaseRecord<Record>}};
+  return new QXPerfExtension{{kPerfEyeCatcher, nullptr, releasePerf}};
 }
 
 // A holder releases a module through word 2 of its record: the module's own teardown, then
@@ -132,9 +128,9 @@ void *loadExtension(QXKernel *kernel, const QXChar *name, int32_t length,
     return nullptr;
   }
   if (narrow == "qxjni") return newJniExtension();
-  if (narrow == "qxperf") return newHeaderOnlyExtension<QXPerfExtension>(kPerfEyeCatcher);
-  if (narrow == "qxexml") return newHeaderOnlyExtension<QXExmlExtension>(kExmlEyeCatcher);
-  if (narrow == "qxioe") return newHeaderOnlyExtension<QXIoeExtension>(kIoeEyeCatcher);
+  if (narrow == "qxperf") return newPerfExtension();
+  if (narrow == "qxexml") return newExmlExtension();
+  if (narrow == "qxioe") return newIoeExtension();
   return loadModule(kernel, narrow, qxName, context);
 }
 

@@ -2,6 +2,7 @@
 // page, on iconv. One transcoder per pair lives for the process, so holders need not release it.
 #include <iconv.h>
 
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -104,11 +105,38 @@ QXTranscoder *createToQXChar(QXNls *nls, int32_t from, int32_t reserved,
   return createTranscoder(nls, from, QX_ENCODING_QXCHAR, reserved, context);
 }
 
+constexpr uint32_t kStringEyeCatcher = 0x47525453;  // "STRG"
+
+// Texts compared exactly, byte for byte.
+int32_t equals(QXString *, const void *text, int32_t textBytes, const void *literal,
+               int32_t literalBytes, int32_t) {
+  return textBytes == literalBytes && textBytes >= 0 &&
+         (textBytes == 0 || memcmp(text, literal, static_cast<size_t>(textBytes)) == 0);
+}
+
+void releaseString(void *record) {
+  delete static_cast<QXString *>(record);
+  live().ioObjects--;
+}
+
+QXString *createString(QXNls *, int32_t encoding, int32_t, uint32_t *status) {
+  uint32_t failure = !iconvName(encoding)                             ? QX_OPERATION_FAILED
+                     : shouldFail(Fault::HostService, "createString") ? QX_OUT_OF_MEMORY
+                                                                      : 0;
+  if (status) *status = failure;
+  if (failure) return nullptr;
+  live().ioObjects++;
+  return new QXString{{kStringEyeCatcher, nullptr, releaseString}, equals};
+}
+
 }  // namespace
 
 QXNls *nlsService() {
-  static QXNls nls = {
-      {kNlsEyeCatcher, nullptr, nullptr}, createTranscoder, createFromQXChar, createToQXChar};
+  static QXNls nls = {{kNlsEyeCatcher, nullptr, nullptr},
+                      createTranscoder,
+                      createFromQXChar,
+                      createToQXChar,
+                      createString};
   return &nls;
 }
 

@@ -4,6 +4,7 @@
 
 #include <jni.h>
 
+#include "dfslink/config/options_record.h"
 #include "host/qxhost.h"
 #include "host/qxmodule.h"
 #include "jvmlink/jvmlink.h"
@@ -66,8 +67,11 @@ typedef struct DfsLinkState DfsLinkState;
 typedef int32_t (*DfsPendingStatus)(DfsLinkState *dfs, QXMessageContext *context, ...);
 
 typedef struct DfsOperations {
-  DfsPendingStatus loadEnvPaths;
-  DfsPendingStatus loadXmlOptions;
+  uint32_t (*loadEnvPaths)(DfsLinkState *dfs, QXMessageContext *context, QXPool *pool,
+                           OptionsRecord *options);
+  uint32_t (*loadXmlOptions)(DfsLinkState *dfs, QXMessageContext *context, QXPool *pool,
+                             const QXChar *directory, int32_t directoryBytes,
+                             OptionsRecord *options);
   int32_t (*hdfsConnectAsUser)(DfsLinkState *dfs, QXMessageContext *context, const QXChar *host,
                                uint16_t port, const QXChar *user, hdfsFS *connection);
   int32_t (*hdfsConnectDefaultUser)(DfsLinkState *dfs, QXMessageContext *context,

@@ -80,6 +80,11 @@ int32_t hdfsCopyFromLocal(DfsLinkState *dfs, QXMessageContext *context, int32_t 
                           const QXChar *localPath, hdfsFS connection, const QXChar *destinationPath,
                           int32_t bufferSize, int16_t replication, int32_t blockSize);
 
+uint32_t loadEnvPaths(DfsLinkState *dfs, QXMessageContext *context, QXPool *pool,
+                      OptionsRecord *options);
+uint32_t loadXmlOptions(DfsLinkState *dfs, QXMessageContext *context, QXPool *pool,
+                        const QXChar *directory, int32_t directoryBytes, OptionsRecord *options);
+
 // The entries of operations this build does not offer yet.
 void fillPendingOperations(DfsOperations &table);
 

@@ -17,8 +17,6 @@ int32_t pendingStatus(DfsLinkState *, QXMessageContext *context, ...) {
   return static_cast<int32_t>(QX_OPERATION_FAILED);
 }
 
-constexpr char kLoadEnvPaths[] = "loadEnvPaths";
-constexpr char kLoadXmlOptions[] = "loadXmlOptions";
 constexpr char kJavaComp[] = "javaComp";
 constexpr char kJavaJar[] = "javaJar";
 constexpr char kJavaMap[] = "javaMap";
@@ -26,8 +24,6 @@ constexpr char kJavaMap[] = "javaMap";
 }  // namespace
 
 void fillPendingOperations(DfsOperations &table) {
-  table.loadEnvPaths = pendingStatus<kLoadEnvPaths>;
-  table.loadXmlOptions = pendingStatus<kLoadXmlOptions>;
   table.javaComp = pendingStatus<kJavaComp>;
   table.javaJar = pendingStatus<kJavaJar>;
   table.javaMap = pendingStatus<kJavaMap>;

@@ -155,6 +155,8 @@ void fillOperations(DfsOperations &table) {
   table.hdfsCopy = hdfsCopy;
   table.hdfsMove = hdfsMove;
   table.hdfsCopyFromLocal = hdfsCopyFromLocal;
+  table.loadEnvPaths = loadEnvPaths;
+  table.loadXmlOptions = loadXmlOptions;
 }
 
 }  // namespace

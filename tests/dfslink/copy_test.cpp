@@ -120,7 +120,7 @@ TEST_F(CopyTest, TheConfigurationsBlockSizeKeyIsTheCurrentOne) {
   int32_t status = 0;
   hdfsPathInfo *info = ops().hdfsGetPathInfo(dfs, context(), &status, hdfs, u"/upload/sized");
   ASSERT_NE(info, nullptr);
-  EXPECT_EQ(info->blockSize, 2 << 20);
+  EXPECT_EQ(int64_t{info->blockSize}, 2 << 20);
   ops().hdfsReleasePathInfo(dfs, nullptr, info, 1);
 }
 

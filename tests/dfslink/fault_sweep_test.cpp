@@ -3,6 +3,8 @@
 // functions), then once more for every point with that point failed. Each run must end in a
 // clean failure with a report or in a success whose results are right, with nothing left
 // behind, nothing pending, and the module working for the next call.
+#include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "tests/dfslink/hadoop_fixture.h"
@@ -549,6 +551,56 @@ TEST_F(FaultSweepTest, NamespaceInformationAndCopies) {
          return result == 0 ? Outcome::Succeeded : Outcome::Failed;
        }},
   });
+}
+
+TEST_F(FaultSweepTest, Configuration) {
+  QXKernel *kernel = hostkernel::kernel();
+  QXPoolAttributes attributes = {};
+  QXPool *pool = kernel->createPool(kernel, &attributes, 0, "ENGINE Pool");
+  OptionsRecord options{};
+  auto clear = [&] {
+    for (QXChar *text : {options.hdfsHost, options.hdfsUser, options.javaWorkPath}) {
+      if (text) dfs->pool->free(dfs->pool, text);
+    }
+    if (options.classPath.text) pool->free(pool, options.classPath.text);
+    if (options.classPath.lengths) pool->free(pool, options.classPath.lengths);
+    options = OptionsRecord{};
+  };
+  std::string jars = directory + "/jars", tree = directory + "/tree";
+  std::filesystem::create_directories(jars);
+  std::filesystem::create_directories(tree + "/sub");
+  for (const std::string &file : {jars + "/a.jar", tree + "/b.jar", tree + "/sub/C.class"}) {
+    std::ofstream(file) << "x";
+  }
+  std::ofstream(directory + "/xmlopts.xml")
+      << "<hadoop><mapreduce><java_work_path>/w</java_work_path></mapreduce><hdfs><host>h</host>"
+         "<user>u</user><port>8020</port></hdfs><classpaths><classpath>" +
+             tree + "</classpath></classpaths></hadoop>";
+  setenv("ZEL_HADOOP_CONFIG_PATH", directory.c_str(), 1);
+  setenv("ZEL_HADOOP_JAR_PATH", jars.c_str(), 1);
+  std::u16string where = qx(directory);
+  sweepAll({
+      {"loadEnvPaths",
+       [&] {
+         uint32_t status = ops().loadEnvPaths(dfs, context(), pool, &options);
+         if (status != 0)
+           return options.classPath.count < 2 ? Outcome::FailedQuietly : Outcome::Lied;
+         return options.classPath.count == 2 ? Outcome::Succeeded : Outcome::Lied;
+       },
+       [] {}, clear},
+      {"loadXmlOptions",
+       [&] {
+         uint32_t status = ops().loadXmlOptions(dfs, context(), pool, where.c_str(),
+                                                static_cast<int32_t>(where.size() * 2), &options);
+         if (status != 0) return Outcome::FailedQuietly;  // its status tells
+         return options.hdfsPort == 8020 && options.classPath.count == 2 ? Outcome::Succeeded
+                                                                         : Outcome::Lied;
+       },
+       [] {}, clear},
+  });
+  unsetenv("ZEL_HADOOP_CONFIG_PATH");
+  unsetenv("ZEL_HADOOP_JAR_PATH");
+  pool->header.release(pool);
 }
 
 }  // namespace

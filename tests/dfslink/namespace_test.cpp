@@ -74,7 +74,8 @@ TEST_P(NamespaceTest, DirectoriesAreMadeRenamedListedAndDeleted) {
   std::map<std::string, std::pair<int32_t, int64_t>> seen;
   for (int32_t i = 0; i < count; i++) {
     std::string entry = entries[i].name;
-    seen[entry.substr(entry.rfind('/') + 1)] = {entries[i].kind, entries[i].size};
+    // The record is packed: its fields are read by value, never bound by reference.
+    seen[entry.substr(entry.rfind('/') + 1)] = {int32_t{entries[i].kind}, int64_t{entries[i].size}};
   }
   EXPECT_EQ(seen["e"], std::make_pair(int32_t{'D'}, int64_t{0}));
   EXPECT_EQ(seen["renamed"], std::make_pair(int32_t{'F'}, int64_t{5}));
@@ -131,13 +132,13 @@ TEST_P(NamespaceTest, ModeTimesAndReplicationAreSetAndReadBack) {
   }
   hdfsPathInfo *got = info("attributes");
   ASSERT_NE(got, nullptr);
-  EXPECT_EQ(got->kind, 'F');
-  EXPECT_EQ(got->size, 3);
-  EXPECT_EQ(got->permissions, 0750);
-  EXPECT_EQ(got->lastModified, 1.0) << "whole seconds";
+  EXPECT_EQ(int32_t{got->kind}, 'F');
+  EXPECT_EQ(int64_t{got->size}, 3);
+  EXPECT_EQ(int16_t{got->permissions}, 0750);
+  EXPECT_EQ(double{got->lastModified}, 1.0) << "whole seconds";
   if (onHdfs()) {
-    EXPECT_EQ(got->lastAccess, 2.0);
-    EXPECT_EQ(got->replication, 2);
+    EXPECT_EQ(double{got->lastAccess}, 2.0);
+    EXPECT_EQ(int16_t{got->replication}, 2);
   }
   EXPECT_EQ(std::string(got->name), onHdfs() ? testHdfs().uri() + path : "file:" + path);
   ops().hdfsReleasePathInfo(dfs, nullptr, got, 1);

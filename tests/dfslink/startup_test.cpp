@@ -184,9 +184,8 @@ using PendingOperationsTest = DfsTest;
 
 TEST_F(PendingOperationsTest, SayTheyAreNotAvailableAndReturnTheirFailureValue) {
   EXPECT_EQ(ops().javaComp(dfs, context()), static_cast<int32_t>(QX_OPERATION_FAILED));
-  EXPECT_EQ(ops().loadEnvPaths(dfs, context()), static_cast<int32_t>(QX_OPERATION_FAILED));
   std::vector<Report> expected;
-  for (const char *name : {"javaComp", "loadEnvPaths"}) {
+  for (const char *name : {"javaComp"}) {
     expected.push_back(
         textReport(4, std::string("ERROR: ") + name + ": not available in this build."));
     expected.push_back(statusReport(4, QX_OPERATION_FAILED));

@@ -24,12 +24,13 @@ inline void PrintTo(const Report &report, std::ostream *out) {
 inline bool operator==(const Counters &a, const Counters &b) {
   return a.pools == b.pools && a.blocks == b.blocks && a.bytes == b.bytes &&
          a.mutexes == b.mutexes && a.extensions == b.extensions &&
-         a.attachedThreads == b.attachedThreads;
+         a.attachedThreads == b.attachedThreads && a.ioObjects == b.ioObjects;
 }
 
 inline void PrintTo(const Counters &c, std::ostream *out) {
   *out << "{pools " << c.pools << ", blocks " << c.blocks << ", bytes " << c.bytes << ", mutexes "
-       << c.mutexes << ", extensions " << c.extensions << ", attached " << c.attachedThreads << "}";
+       << c.mutexes << ", extensions " << c.extensions << ", attached " << c.attachedThreads
+       << ", io objects " << c.ioObjects << "}";
 }
 }  // namespace hostkernel
 

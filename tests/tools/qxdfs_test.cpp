@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "tests/support/test_support.h"
+#include "tools/embedded_hdfs.h"
 
 namespace testsupport {
 namespace {
@@ -17,9 +18,9 @@ struct Outcome {
   std::string err;
 };
 
-Outcome qxdfs(const std::string &arguments) {
+Outcome qxdfs(const std::string &arguments, const std::string &environment = "") {
   std::string errors = temporaryDirectory() + "/stderr";
-  std::string command = std::string(QX_QXDFS) + " " + arguments + " 2>" + errors;
+  std::string command = environment + std::string(QX_QXDFS) + " " + arguments + " 2>" + errors;
   FILE *pipe = popen(command.c_str(), "r");
   Outcome run{-1, "", ""};
   char buffer[4096];
@@ -76,6 +77,34 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
   Outcome usage = qxdfs("frobnicate");
   EXPECT_EQ(usage.status, 2);
   EXPECT_EQ(usage.err.rfind("usage: qxdfs", 0), 0u);
+}
+
+// A fresh process whose JVM knows nothing of Hadoop but what the options and the environment
+// name: the document gives the name node and the user, the environment the jars.
+TEST_F(QxdfsTest, TheOptionsAloneLetAFreshProcessReachHdfs) {
+  EmbeddedHdfs hdfs;
+  ASSERT_TRUE(hdfs.start(1)) << hdfs.error();
+  std::ofstream(directory + "/in.txt") << "through the options\n";
+  Outcome put = qxdfs("--fs " + hdfs.uri() + " put " + directory + "/in.txt /opts.txt");
+  ASSERT_EQ(put.status, 0) << put.err;
+  std::string port = hdfs.uri().substr(hdfs.uri().rfind(':') + 1);
+  std::ofstream(directory + "/xmlopts.xml") << "<hadoop><hdfs><host>127.0.0.1</host><port>" << port
+                                            << "</port><user>reader</user></hdfs></hadoop>";
+  std::string environment = "QXHOST_JAR_ROOT=" + directory +
+                            "/no-jar-lists ZEL_HADOOP_JAR_PATH=" + QX_HADOOP_LIB_DIR +
+                            " ZEL_HADOOP_CONFIG_PATH=" + QX_TEST_HADOOP_CONF + " ";
+  Outcome bare =
+      qxdfs("--fs " + hdfs.uri() + " cat /opts.txt", "QXHOST_JAR_ROOT=" + directory + " ");
+  EXPECT_EQ(bare.status, 1) << "no class path, no Hadoop";
+  Outcome read = qxdfs("--options " + directory + " cat /opts.txt", environment);
+  EXPECT_EQ(read.status, 0) << read.err;
+  EXPECT_EQ(read.out, "through the options\n");
+  Outcome shown = qxdfs("config " + directory, environment);
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_NE(shown.out.find("hdfsUser: reader\nhdfsPort: " + port + "\n"), std::string::npos)
+      << shown.out;
+  EXPECT_NE(shown.out.find("  " + std::string(QX_TEST_HADOOP_CONF) + "\n"), std::string::npos)
+      << shown.out;
 }
 
 }  // namespace

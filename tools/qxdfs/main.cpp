@@ -20,22 +20,26 @@ namespace {
 void usage(FILE *out) {
   fprintf(out,
           "usage: qxdfs [--fs local|default|embedded|hdfs://HOST:PORT|file:///] [--user NAME]\n"
-          "             [--verbose] COMMAND [ARGUMENT...] [; COMMAND [ARGUMENT...]]...\n"
+          "             [--options DIR] [--verbose] COMMAND [ARGUMENT...] [; COMMAND ...]...\n"
           "  --fs embedded starts a real HDFS on loopback for the command line's duration\n"
+          "  --options DIR reads DIR/xmlopts.xml and ZEL_HADOOP_CONFIG_PATH, ZEL_HADOOP_JAR_PATH\n"
+          "    as the storage engine does: the file system, its user and the JVM's class path\n"
           "  --verbose shows every report of the modules, the Java exception chain included\n"
           "commands:\n");
   for (const Command &command : commands()) {
     std::string call = std::string(command.name) + " " + command.arguments;
     fprintf(out, "  %-28s %s\n", call.c_str(), command.summary);
   }
+  fprintf(out, "  %-28s %s\n", "config DIR", "print the options read from DIR and the environment");
   fprintf(out, "  %-28s %s\n", "demo",
           "put a text and 16 MiB of random bytes, get them back, compare");
   fprintf(out, "exit status: 0 success, 1 an operation failed, 2 usage\n");
 }
 
 struct Options {
-  std::string fs = "local";
+  std::string fs;  // local when neither --fs nor the options name one
   std::string user;
+  std::string options;  // a directory with xmlopts.xml
   bool verbose = false;
   std::vector<std::vector<std::string>> commands;
 };
@@ -45,8 +49,10 @@ bool parseOptions(int argc, char **argv, Options &options) {
   int i = 1;
   for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
     std::string option = argv[i];
-    if ((option == "--fs" || option == "--user") && i + 1 < argc) {
-      (option == "--fs" ? options.fs : options.user) = argv[++i];
+    if ((option == "--fs" || option == "--user" || option == "--options") && i + 1 < argc) {
+      (option == "--fs"     ? options.fs
+       : option == "--user" ? options.user
+                            : options.options) = argv[++i];
     } else if (option == "--verbose") {
       options.verbose = true;
     } else {
@@ -77,6 +83,7 @@ const Command *find(const std::string &name) {
 // Checks every command before any runs.
 bool valid(const std::vector<std::string> &line) {
   if (line[0] == "demo") return line.size() == 1;
+  if (line[0] == "config") return line.size() == 2;
   const Command *command = find(line[0]);
   size_t arguments = line.size() - 1;
   return command && arguments >= command->least && arguments <= command->most;
@@ -117,10 +124,36 @@ int demo(Shell &shell) {
   return status == 0 && !same ? kFailed : status;
 }
 
+// config DIR: the options as the storage engine reads them, printed.
+int showOptions(const Options &options, const std::string &directory) {
+  Session session(options.verbose);
+  if (!session.start() || !session.loadOptions(directory)) return kFailed;
+  printOptions(session.options());
+  return kSucceeded;
+}
+
+// The file system the options name, unless the command line names one.
+void takeTarget(const OptionsRecord &read, Options &options, Target &target) {
+  if (options.fs.empty() && read.hdfsHost) {
+    target.host = std::u16string(read.hdfsHost, read.hdfsHostLength);
+    target.port = read.hdfsPort;
+    target.name = utf8(target.host) + ":" + std::to_string(target.port);
+  }
+  if (options.user.empty() && read.hdfsUser) {
+    options.user = utf8(std::u16string(read.hdfsUser, read.hdfsUserLength));
+  }
+}
+
 // Runs the commands in order; the first failure ends the line.
-int runAll(const Options &options, const Target &target) {
+int runAll(Options options, Target target) {
+  if (options.commands[0][0] == "config") return showOptions(options, options.commands[0][1]);
   Session session(options.verbose);
   if (!session.start()) return kFailed;
+  if (!options.options.empty()) {
+    if (!session.loadOptions(options.options)) return kFailed;
+    takeTarget(session.options(), options, target);
+  }
+  if (!session.addClassPath()) return kFailed;
   hdfsFS fs = session.connect(target, options.user);
   if (!fs) return kFailed;
   Shell shell{session, fs, options.user};
@@ -144,7 +177,8 @@ int main(int argc, char **argv) {
   bool parsed = parseOptions(argc, argv, options);
   for (const auto &line : options.commands) parsed = parsed && valid(line);
   Target target;
-  if (!parsed || (options.fs != "embedded" && !parseTarget(options.fs, target))) {
+  if (!parsed || (options.fs != "embedded" &&
+                  !parseTarget(options.fs.empty() ? "local" : options.fs, target))) {
     usage(stderr);
     return kUsage;
   }

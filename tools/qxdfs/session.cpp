@@ -44,26 +44,23 @@ std::string causeOf(const std::vector<hostkernel::Report> &reports) {
 // Java's own print-out of the exceptions it describes, off the terminal.
 void silenceJavaErrors(JNIEnv *env) {
   LocalRef<jclass> streams(env, env->FindClass("java/io/OutputStream"));
-  LocalRef<jclass> printStream(env, env->FindClass("java/io/PrintStream"));
-  LocalRef<jclass> system(env, env->FindClass("java/lang/System"));
-  if (!streams || !printStream || !system) {
-    env->ExceptionClear();
-    return;
-  }
+  LocalRef<jclass> printStream(env, streams ? env->FindClass("java/io/PrintStream") : nullptr);
+  LocalRef<jclass> system(env, printStream ? env->FindClass("java/lang/System") : nullptr);
+  jmethodID nullStream =
+      system ? env->GetStaticMethodID(streams.get(), "nullOutputStream", "()Ljava/io/OutputStream;")
+             : nullptr;
   LocalRef<jobject> sink(
-      env, env->CallStaticObjectMethod(streams.get(),
-                                       env->GetStaticMethodID(streams.get(), "nullOutputStream",
-                                                              "()Ljava/io/OutputStream;")));
-  LocalRef<jobject> quiet(env, sink ? env->NewObject(printStream.get(),
-                                                     env->GetMethodID(printStream.get(), "<init>",
-                                                                      "(Ljava/io/OutputStream;)V"),
-                                                     sink.get())
-                                    : nullptr);
-  if (quiet) {
-    env->CallStaticVoidMethod(
-        system.get(), env->GetStaticMethodID(system.get(), "setErr", "(Ljava/io/PrintStream;)V"),
-        quiet.get());
-  }
+      env, nullStream ? env->CallStaticObjectMethod(streams.get(), nullStream) : nullptr);
+  jmethodID make = !env->ExceptionCheck() && sink
+                       ? env->GetMethodID(printStream.get(), "<init>", "(Ljava/io/OutputStream;)V")
+                       : nullptr;
+  LocalRef<jobject> quiet(env,
+                          make ? env->NewObject(printStream.get(), make, sink.get()) : nullptr);
+  jmethodID setErr =
+      !env->ExceptionCheck() && quiet
+          ? env->GetStaticMethodID(system.get(), "setErr", "(Ljava/io/PrintStream;)V")
+          : nullptr;
+  if (setErr) env->CallStaticVoidMethod(system.get(), setErr, quiet.get());
   if (env->ExceptionCheck()) env->ExceptionClear();
 }
 
@@ -115,7 +112,8 @@ Session::Session(bool verbose) : verbose_(verbose) {
 
 Session::~Session() {
   for (hdfsFS fs : connections_) dfs_->operations.hdfsDisconnect(dfs_, context(), fs);
-  if (dfs_) dfs_->frame.header.release(dfs_);
+  if (optionsPool_) optionsPool_->header.release(optionsPool_);
+  if (dfs_) dfs_->frame.header.release(dfs_);  // the option texts go with the module's pool
 }
 
 bool Session::start() {
@@ -126,11 +124,43 @@ bool Session::start() {
     return false;
   }
   BridgeState *bridge = dfs_->jvm;
-  if (bridge->operations.haddpaths(bridge, context(), nullptr) != 0) {
+  if (!verbose_) silenceJavaErrors(bridge->operations.getJNIEnv(bridge, context()));
+  return true;
+}
+
+// The document first: its classpaths element starts the list afresh, and the environment's
+// entries come after its own.
+bool Session::loadOptions(const std::string &directory) {
+  QXKernel *kernel = hostkernel::kernel();
+  QXPoolAttributes attributes = {};
+  optionsPool_ = kernel->createPool(kernel, &attributes, 0, "QXDFS Pool");
+  if (!optionsPool_) return false;
+  std::u16string path = qx(directory);
+  if (ops().loadXmlOptions(dfs_, context(), optionsPool_, path.c_str(),
+                           static_cast<int32_t>(path.size() * sizeof(QXChar)), &options_) != 0) {
+    fail("options", directory + "/xmlopts.xml");
+    return false;
+  }
+  if (uint32_t status = ops().loadEnvPaths(dfs_, context(), optionsPool_, &options_)) {
+    if (!reported()) fprintf(stderr, "qxdfs: options: environment: status 0x%08X\n", status);
+    if (reported()) fail("options", "environment");
+    return false;
+  }
+  optionsRead_ = true;
+  return true;
+}
+
+bool Session::addClassPath() {
+  BridgeState *bridge = dfs_->jvm;
+  // The installation's jar lists may be missing when the options give the class path.
+  options_.classPath.flags |= CLASS_PATH_WARN_JAR_LISTS;
+  int32_t status =
+      bridge->operations.haddpaths(bridge, context(), optionsRead_ ? &options_.classPath : nullptr);
+  if (status != 0) {
     fail("start", "class path");
     return false;
   }
-  if (!verbose_) silenceJavaErrors(bridge->operations.getJNIEnv(bridge, context()));
+  forget();
   return true;
 }
 
@@ -156,6 +186,36 @@ void Session::fail(const std::string &command, const std::string &subject) {
   fprintf(stderr, "qxdfs: %s: %s: %s\n", command.c_str(), subject.c_str(),
           causeOf(reports).c_str());
   forget();
+}
+
+}  // namespace qxdfs
+
+namespace qxdfs {
+
+void printOptions(const OptionsRecord &options) {
+  auto text = [](const QXChar *value) { return value ? utf8(value) : std::string("(none)"); };
+  printf("javaWorkPath: %s\n", text(options.javaWorkPath).c_str());
+  printf("javaBootstrapPath: %s\n", text(options.javaBootstrapPath).c_str());
+  printf("zelJavaVersion: %s\n", text(options.zelJavaVersion).c_str());
+  printf("hadoopJavaVersion: %s\n", text(options.hadoopJavaVersion).c_str());
+  printf("hdfsWorkPath: %s\n", text(options.hdfsWorkPath).c_str());
+  printf("hdfsWorkingDir: %s\n", text(options.hdfsWorkingDir).c_str());
+  printf("hdfsHost: %s\n", text(options.hdfsHost).c_str());
+  printf("hdfsUser: %s\n", text(options.hdfsUser).c_str());
+  printf("hdfsPort: %u\n", options.hdfsPort);
+  printf("optionFlags: 0x%02X", options.optionFlags);
+  const std::pair<uint32_t, const char *> bits[] = {
+      {OPTIONS_COMBINE_SPLITS, "combinesplits"},  {OPTIONS_DEBUG_OBS, "debug-obs"},
+      {OPTIONS_DEBUG_SPLIT, "debug-split"},       {OPTIONS_KEEP_JAVA_WORK, "keep-java-work"},
+      {OPTIONS_KEEP_HDFS_WORK, "keep-hdfs-work"}, {OPTIONS_WHERE_OPTIMIZED, "whereopt"}};
+  for (const auto &[bit, name] : bits) {
+    if (options.optionFlags & bit) printf(" %s", name);
+  }
+  printf("\nclassPath: %d items\n", options.classPath.count);
+  const char *item = options.classPath.text;
+  for (int32_t i = 0; i < options.classPath.count; item += options.classPath.lengths[i++]) {
+    printf("  %s\n", item);
+  }
 }
 
 }  // namespace qxdfs

@@ -38,8 +38,15 @@ class Session {
   Session(const Session &) = delete;
   Session &operator=(const Session &) = delete;
 
-  // Loads dfslink through the host kernel and gives the JVM Hadoop's class path.
+  // Loads dfslink through the host kernel.
   bool start();
+  // Reads the options the way the storage engine does: the environment's class path
+  // (ZEL_HADOOP_CONFIG_PATH, ZEL_HADOOP_JAR_PATH) and DIRECTORY/xmlopts.xml.
+  bool loadOptions(const std::string &directory);
+  const OptionsRecord &options() const { return options_; }
+  // Gives the JVM its class path: the options' list when they were read, and the installation's
+  // jar lists.
+  bool addClassPath();
   // A connection, kept until the session ends; NULL after the failure's line.
   hdfsFS connect(const Target &target, const std::string &user);
 
@@ -60,7 +67,13 @@ class Session {
   hostkernel::MessageContext messages_{nullptr};
   DfsLinkState *dfs_ = nullptr;
   std::vector<hdfsFS> connections_;
+  QXPool *optionsPool_ = nullptr;  // the class path list grows in it
+  OptionsRecord options_{};
+  bool optionsRead_ = false;
 };
+
+// Prints what the options hold: their fields, their bits by name and the class path items.
+void printOptions(const OptionsRecord &options);
 
 // QXChar text of UTF-8 text and back.
 inline std::u16string qx(const std::string &text) {

@@ -1,0 +1,312 @@
+// qxioe: files read in blocks, information on a path, and directory listings. Entries come in
+// name order, the directory's own entry first, so that results are reproducible.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "host/qxplatform.h"
+#include "hostkernel/internal.h"
+
+namespace hostkernel {
+namespace {
+
+constexpr uint32_t kIoeEyeCatcher = 0x45454F49;     // "IOEE"
+constexpr uint32_t kObjectEyeCatcher = 0x4A424F49;  // "IOBJ"
+const std::u16string kIsDirectory = u"ISDIR";
+
+std::string pathOf(const QXChar *path, int32_t units) {
+  return path && units > 0 ? fromQXChar(std::u16string_view(path, static_cast<size_t>(units)))
+                           : std::string();
+}
+
+uint32_t statusOf(int error) {
+  return error == ENOENT || error == ENOTDIR ? QX_IO_NOT_FOUND : QX_OPERATION_FAILED;
+}
+
+void setStatus(uint32_t *status, uint32_t value) {
+  if (status) *status = value;
+}
+
+// A file read in blocks.
+struct File {
+  QXIoeFile record;  // first
+  int fd;
+};
+
+uint32_t readFile(QXIoeFile *record, void **buffer, int32_t *length, int32_t, int32_t,
+                  const uintptr_t *) {
+  if (!buffer || !*buffer || !length || *length < 0) return QX_MISSING_ARGUMENT;
+  if (shouldFail(Fault::HostService, "read")) return QX_OPERATION_FAILED;
+  ssize_t n;
+  do {
+    n = read(reinterpret_cast<File *>(record)->fd, *buffer, static_cast<size_t>(*length));
+  } while (n < 0 && errno == EINTR);
+  *length = n > 0 ? static_cast<int32_t>(n) : 0;
+  if (n < 0) return QX_OPERATION_FAILED;
+  return n == 0 ? QX_IO_END_OF_FILE : 0;
+}
+
+uint32_t closeFile(QXIoeFile *record) {
+  File *file = reinterpret_cast<File *>(record);
+  int result = close(file->fd);
+  delete file;
+  live().ioObjects--;
+  return result == 0 ? 0 : QX_OPERATION_FAILED;
+}
+
+void releaseFile(void *record) {
+  closeFile(static_cast<QXIoeFile *>(record));
+}
+
+QXIoeFile *openFile(QXIoeExtension *, const QXChar *path, int32_t units, const uint32_t *, int32_t,
+                    QXMessageContext *, const char *, uint32_t *status, const uintptr_t *) {
+  if (shouldFail(Fault::HostService, "openFile")) {
+    setStatus(status, QX_OPERATION_FAILED);
+    return nullptr;
+  }
+  int fd = open(pathOf(path, units).c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  if (fd >= 0 && (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
+    close(fd);
+    fd = -1;
+    errno = EISDIR;
+  }
+  if (fd < 0) {
+    setStatus(status, statusOf(errno));
+    return nullptr;
+  }
+  setStatus(status, 0);
+  live().ioObjects++;
+  return &(new File{{{kObjectEyeCatcher, nullptr, releaseFile}, readFile, closeFile}, fd})->record;
+}
+
+// Information on a path: whether it is a directory. Its block comes from the caller's pool.
+struct FileInfo {
+  QXIoeFileInfo record;  // first
+  QXIoeAttribute isDirectory;
+  QXIoeValue value;
+  QXPool *pool;
+};
+
+QXIoeAttribute *attribute(QXIoeFileInfo *record, const QXChar *name, int32_t nameBytes) {
+  if (!name || nameBytes != static_cast<int32_t>(kIsDirectory.size() * sizeof(QXChar)) ||
+      std::u16string_view(name, kIsDirectory.size()) != kIsDirectory) {
+    return nullptr;
+  }
+  return &reinterpret_cast<FileInfo *>(record)->isDirectory;
+}
+
+void releaseInfo(void *record) {
+  FileInfo *info = static_cast<FileInfo *>(record);
+  info->pool->free(info->pool, info);
+  live().ioObjects--;
+}
+
+QXIoeFileInfo *fileInfo(QXIoeExtension *, QXPool *pool, const QXChar *path, int32_t units,
+                        uint32_t *status, int32_t) {
+  if (!pool || shouldFail(Fault::HostService, "fileInfo")) {
+    setStatus(status, QX_OPERATION_FAILED);
+    return nullptr;
+  }
+  struct stat information;
+  if (stat(pathOf(path, units).c_str(), &information) != 0) {
+    setStatus(status, statusOf(errno));
+    return nullptr;
+  }
+  auto *info = static_cast<FileInfo *>(pool->allocate(pool, sizeof(FileInfo), QX_ZERO_FILL));
+  if (!info) {
+    setStatus(status, QX_OUT_OF_MEMORY);
+    return nullptr;
+  }
+  info->record = {{kObjectEyeCatcher, nullptr, releaseInfo}, attribute};
+  info->isDirectory.value = &info->value;
+  info->value.value = S_ISDIR(information.st_mode) ? 1 : 0;
+  info->pool = pool;
+  setStatus(status, 0);
+  live().ioObjects++;
+  return &info->record;
+}
+
+// The names of a directory in order, without "." and ".."; false with errno.
+bool namesOf(const std::string &path, std::vector<std::string> &names) {
+  DIR *directory = opendir(path.c_str());
+  if (!directory) return false;
+  while (dirent *entry = readdir(directory)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(directory);
+  std::sort(names.begin(), names.end());
+  return true;
+}
+
+uint32_t listingStatus(int error) {
+  return error == ENOENT ? QX_IO_NOT_FOUND : QX_IO_CANNOT_LIST;
+}
+
+// A directory's entries as records: its own entry, then one per name.
+struct Entry {
+  QXIoeEntry record;  // first
+  QXIoeEntryInfo info;
+  std::u16string path;
+};
+
+struct Directory {
+  QXIoeDirectory record;  // first
+  std::string path;
+  std::vector<std::string> names;
+  size_t next = 0;  // 0: the own entry
+  std::vector<Entry *> held;
+};
+
+Entry *newEntry(const std::string &path, bool isDirectory) {
+  Entry *entry = new Entry{};
+  entry->path = toQXChar(path);
+  entry->record.info = &entry->info;
+  entry->info.path = entry->path.c_str();
+  entry->info.length = static_cast<int32_t>(entry->path.size());
+  entry->info.type = isDirectory ? QX_IOE_DIRECTORY : 0;
+  live().ioObjects++;
+  return entry;
+}
+
+void deleteEntry(Entry *entry) {
+  delete entry;
+  live().ioObjects--;
+}
+
+QXIoeEntry *readEntry(QXIoeDirectory *record, uint32_t, int32_t, uint32_t *status) {
+  Directory *directory = reinterpret_cast<Directory *>(record);
+  setStatus(status, 0);
+  if (directory->next > directory->names.size()) return nullptr;
+  if (shouldFail(Fault::HostService, "readEntry")) {
+    setStatus(status, QX_OPERATION_FAILED);
+    return nullptr;
+  }
+  Entry *entry;
+  if (directory->next == 0) {
+    entry = newEntry(directory->path, true);
+  } else {
+    std::string path = directory->path + QX_DIR_SEPARATOR + directory->names[directory->next - 1];
+    struct stat information;
+    entry = newEntry(path, stat(path.c_str(), &information) == 0 && S_ISDIR(information.st_mode));
+  }
+  directory->next++;
+  directory->held.push_back(entry);
+  return &entry->record;
+}
+
+void releaseEntry(QXIoeDirectory *record, int32_t, QXIoeEntry *released) {
+  Directory *directory = reinterpret_cast<Directory *>(record);
+  auto it = std::find(directory->held.begin(), directory->held.end(),
+                      reinterpret_cast<Entry *>(released));
+  if (it == directory->held.end()) return;
+  deleteEntry(*it);
+  directory->held.erase(it);
+}
+
+uint32_t closeDirectory(QXIoeDirectory *record) {
+  Directory *directory = reinterpret_cast<Directory *>(record);
+  for (Entry *entry : directory->held) deleteEntry(entry);
+  delete directory;
+  live().ioObjects--;
+  return 0;
+}
+
+void releaseDirectory(void *record) {
+  closeDirectory(static_cast<QXIoeDirectory *>(record));
+}
+
+QXIoeDirectory *openDirectory(QXIoeExtension *, const QXChar *path, int32_t units, int32_t, int32_t,
+                              int64_t *entryCount, uint32_t *status, int32_t) {
+  if (shouldFail(Fault::HostService, "openDirectory")) {
+    setStatus(status, QX_OPERATION_FAILED);
+    return nullptr;
+  }
+  Directory *directory = new Directory;
+  directory->record = {
+      {kObjectEyeCatcher, nullptr, releaseDirectory}, readEntry, releaseEntry, closeDirectory};
+  directory->path = pathOf(path, units);
+  while (directory->path.size() > 1 && directory->path.back() == QX_DIR_SEPARATOR) {
+    directory->path.pop_back();
+  }
+  if (!namesOf(directory->path, directory->names)) {
+    setStatus(status, listingStatus(errno));
+    delete directory;
+    return nullptr;
+  }
+  if (entryCount) *entryCount = static_cast<int64_t>(directory->names.size()) + 1;
+  setStatus(status, 0);
+  live().ioObjects++;
+  return &directory->record;
+}
+
+// A directory's names, one after the other.
+struct Listing {
+  QXIoeListing record;  // first
+  std::vector<std::string> names;
+  size_t next = 0;
+};
+
+uint32_t readName(QXIoeListing *record, QXChar *buffer, int32_t capacity) {
+  Listing *listing = reinterpret_cast<Listing *>(record);
+  if (listing->next >= listing->names.size()) return QX_IO_END_OF_FILE;
+  if (shouldFail(Fault::HostService, "readName")) return QX_OPERATION_FAILED;
+  std::u16string name = toQXChar(listing->names[listing->next++]);
+  // A name that does not fit is passed over: the next call reads the next one.
+  if (!buffer || name.size() + 1 > static_cast<size_t>(std::max(capacity, 0))) {
+    return QX_VALUE_TOO_LONG;
+  }
+  std::copy(name.begin(), name.end(), buffer);
+  buffer[name.size()] = 0;
+  return 0;
+}
+
+uint32_t closeListing(QXIoeListing *record) {
+  delete reinterpret_cast<Listing *>(record);
+  live().ioObjects--;
+  return 0;
+}
+
+void releaseListing(void *record) {
+  closeListing(static_cast<QXIoeListing *>(record));
+}
+
+QXIoeListing *openListing(QXIoeExtension *, const QXChar *path, int32_t units, int32_t, int32_t,
+                          QXMessageContext *, int32_t, uint32_t *status, void *) {
+  if (shouldFail(Fault::HostService, "openListing")) {
+    setStatus(status, QX_OPERATION_FAILED);
+    return nullptr;
+  }
+  Listing *listing = new Listing;
+  listing->record = {{kObjectEyeCatcher, nullptr, releaseListing}, readName, closeListing};
+  if (!namesOf(pathOf(path, units), listing->names)) {
+    setStatus(status, listingStatus(errno));
+    delete listing;
+    return nullptr;
+  }
+  setStatus(status, 0);
+  live().ioObjects++;
+  return &listing->record;
+}
+
+void releaseExtension(void *record) {
+  delete static_cast<QXIoeExtension *>(record);
+  live().extensions--;
+}
+
+}  // namespace
+
+void *newIoeExtension() {
+  live().extensions++;
+  return new QXIoeExtension{
+      {kIoeEyeCatcher, nullptr, releaseExtension}, openFile, fileInfo, openDirectory, openListing};
+}
+
+}  // namespace hostkernel
