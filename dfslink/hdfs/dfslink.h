@@ -62,10 +62,6 @@ typedef struct hdfsPathInfo {
 
 typedef struct DfsLinkState DfsLinkState;
 
-/* Entries of operations that this build does not offer yet report "not available" and return
- * their operation's failure value; their arguments are not read. */
-typedef int32_t (*DfsPendingStatus)(DfsLinkState *dfs, QXMessageContext *context, ...);
-
 typedef struct DfsOperations {
   uint32_t (*loadEnvPaths)(DfsLinkState *dfs, QXMessageContext *context, QXPool *pool,
                            OptionsRecord *options);
@@ -147,9 +143,15 @@ typedef struct DfsOperations {
   int32_t (*hdfsUtime)(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
                        hdfsFS connection, const char *path, double modificationTime,
                        double accessTime);
-  DfsPendingStatus javaComp;
-  DfsPendingStatus javaJar;
-  DfsPendingStatus javaMap;
+  /* Texts of the Java tools are UTF-8 (or Java's modified UTF-8); a text list ends with an
+   * empty text. */
+  uint32_t (*javaComp)(DfsLinkState *dfs, QXMessageContext *context, const char *const *sources,
+                       const char *outputDirectory, const char *javaVersion,
+                       const char *bootClassPath);
+  uint32_t (*javaJar)(DfsLinkState *dfs, QXMessageContext *context, const char *jar,
+                      const char *mainClass, const char *const *arguments);
+  uint32_t (*javaMap)(DfsLinkState *dfs, QXMessageContext *context, const char *const *settings,
+                      const char *const *arguments);
 } DfsOperations;
 
 struct DfsLinkState {

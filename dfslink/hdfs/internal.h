@@ -41,6 +41,15 @@ constexpr uint32_t kByteArrayNotMade = 0x86BFF81E;
 constexpr uint32_t kOperationFailedIn = 0x86BFF81F;
 constexpr uint32_t kDestinationNotOpened = 0x86BFF820;
 constexpr uint32_t kNoReadMethod = 0x86BFF821;
+constexpr uint32_t kCompileFailed = 0x86BFF80E;
+constexpr uint32_t kJarFailed = 0x86BFF80F;
+constexpr uint32_t kArrayNotMade = 0x86BFF819;
+constexpr uint32_t kMapFailed = 0x86BFF81A;
+constexpr uint32_t kTextNotShown = 0x86BFF81B;
+constexpr uint32_t kNoCompiler = 0x86BFF81C;
+constexpr uint32_t kNoFileManager = 0x86BFF81D;
+constexpr uint32_t kNoClassPath = 0x86BFF822;
+constexpr uint32_t kNoOutputDirectory = 0x86BFF823;
 constexpr uint32_t kExtensionNotLoaded = 0x86BFF825;
 constexpr uint32_t kTranscoderNotCreated = 0x86BFF826;
 constexpr uint32_t kOpenLockNotCreated = 0x86BFF827;
@@ -123,6 +132,10 @@ class JavaChars {
 bool newJavaStringOfUtf8(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
                          const char *utf8, const char *routine, LocalRef<jstring> &string);
 
+// A Java string of one of the storage engine's texts (UTF-8, or Java's modified UTF-8); NULL
+// when the JVM cannot make it (its exception pending) or no memory is left.
+jstring newJavaStringOfEngineText(DfsLinkState *dfs, JNIEnv *env, const char *text);
+
 // A Java string's text as a new UTF-8 block of exactly its length and a terminator in the module
 // pool (strdup_hd); NULL for a null string. 0, or 0x803FC002 after its reports.
 uint32_t strdup_hd(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, jstring text,
@@ -183,6 +196,9 @@ class JavaCall {
     forget();
     return result;
   }
+
+  // Hands over what the last call threw (a local reference, or NULL).
+  jthrowable takeThrown() { return std::exchange(thrown_, nullptr); }
 
  private:
   template <typename... Arguments>

@@ -85,7 +85,4 @@ uint32_t loadEnvPaths(DfsLinkState *dfs, QXMessageContext *context, QXPool *pool
 uint32_t loadXmlOptions(DfsLinkState *dfs, QXMessageContext *context, QXPool *pool,
                         const QXChar *directory, int32_t directoryBytes, OptionsRecord *options);
 
-// The entries of operations this build does not offer yet.
-void fillPendingOperations(DfsOperations &table);
-
 }  // namespace dfs

@@ -130,6 +130,17 @@ bool newJavaStringOfUtf8(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *e
   return static_cast<bool>(string);
 }
 
+jstring newJavaStringOfEngineText(DfsLinkState *dfs, JNIEnv *env, const char *text) {
+  PoolBlock block(dfs->pool);
+  int32_t count = 0;
+  if (unitsOfUtf8(dfs, text, block, count) == 0) {
+    return newJavaString(env, static_cast<const QXChar *>(block.get()), static_cast<size_t>(count));
+  }
+  // Not standard UTF-8: the engine's texts may be Java's modified UTF-8 (surrogates as two
+  // sequences, NUL as C0 80), which is what NewStringUTF reads.
+  return block.get() ? env->NewStringUTF(text) : nullptr;
+}
+
 uint32_t strdup_hd(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, jstring text,
                    char *&copy) {
   copy = nullptr;

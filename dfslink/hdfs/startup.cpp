@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "dfslink/hdfs/operations.h"
+#include "dfslink/javatools/javatools.h"
 
 namespace dfs {
 namespace {
@@ -119,7 +120,6 @@ bool acquireResources(DfsLinkState *dfs, QXKernel *host, QXMessageContext *conte
 }
 
 void fillOperations(DfsOperations &table) {
-  fillPendingOperations(table);
   table.hdfsConnectAsUser = hdfsConnectAsUser;
   table.hdfsConnectDefaultUser = hdfsConnectDefaultUser;
   table.hdfsDisconnect = hdfsDisconnect;
@@ -157,6 +157,9 @@ void fillOperations(DfsOperations &table) {
   table.hdfsCopyFromLocal = hdfsCopyFromLocal;
   table.loadEnvPaths = loadEnvPaths;
   table.loadXmlOptions = loadXmlOptions;
+  table.javaComp = javaComp;
+  table.javaJar = javaJar;
+  table.javaMap = javaMap;
 }
 
 }  // namespace

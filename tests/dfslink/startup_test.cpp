@@ -180,17 +180,19 @@ TEST(DfslinkExportsTest, ExportsOnlyTheFrameAndItsEntry) {
             (std::set<std::string>{"qxextent", "qxextver", "qxvercn1", "dfslink"}));
 }
 
-using PendingOperationsTest = DfsTest;
+// Without a kept class path, without the engine's classes.
+using JavaToolsOutsideTest = DfsTest;
 
-TEST_F(PendingOperationsTest, SayTheyAreNotAvailableAndReturnTheirFailureValue) {
-  EXPECT_EQ(ops().javaComp(dfs, context()), static_cast<int32_t>(QX_OPERATION_FAILED));
-  std::vector<Report> expected;
-  for (const char *name : {"javaComp"}) {
-    expected.push_back(
-        textReport(4, std::string("ERROR: ") + name + ": not available in this build."));
-    expected.push_back(statusReport(4, QX_OPERATION_FAILED));
-  }
-  EXPECT_EQ(reports(), expected);
+TEST_F(JavaToolsOutsideTest, NeedTheirClassPathAndClasses) {
+  const char *const sources[] = {"A.java", ""};
+  EXPECT_EQ(ops().javaComp(dfs, context(), sources, "/tmp", nullptr, nullptr), 0x86BFF822u);
+  const char *const arguments[] = {""};
+  EXPECT_EQ(ops().javaJar(dfs, context(), "x.jar", "X", arguments), 0x86BFF80Fu);
+  EXPECT_EQ(ops().javaMap(dfs, context(), arguments, arguments), 0x86BFF81Au);
+  EXPECT_EQ(reports(), std::vector<Report>({statusReport(4, 0x86BFF822, {"javaComp"}),
+                                            statusReport(4, 0x86BFF80F, {"javaJar"}),
+                                            statusReport(4, 0x86BFF81A, {"javaMap"})}))
+      << "a missing entry class reports no exception";
 }
 
 }  // namespace

@@ -359,6 +359,60 @@ int changeDirectory(Shell &shell, const std::vector<std::string> &arguments) {
   return eachPath(shell, arguments, shell.session.ops().hdfsSetWorkingDirectory, "cd", "failed");
 }
 
+// A text list of the Java tools: pointers to the texts and an empty text at the end.
+std::vector<const char *> textList(std::vector<std::string>::const_iterator first,
+                                   std::vector<std::string>::const_iterator last) {
+  std::vector<const char *> list;
+  for (auto text = first; text != last; ++text) list.push_back(text->c_str());
+  list.push_back("");
+  return list;
+}
+
+int compileJava(Shell &shell, const std::vector<std::string> &arguments) {
+  std::vector<std::string> positional;
+  std::string release, bootClassPath;
+  for (size_t i = 0; i < arguments.size(); i++) {
+    if ((arguments[i] == "--release" || arguments[i] == "--bootclasspath") &&
+        i + 1 < arguments.size()) {
+      (arguments[i] == "--release" ? release : bootClassPath) = arguments[++i];
+    } else {
+      positional.push_back(arguments[i]);
+    }
+  }
+  if (positional.size() < 2) {
+    fprintf(stderr, "qxdfs: javac: SOURCE... OUTDIR\n");
+    return kUsage;
+  }
+  std::vector<const char *> sources = textList(positional.begin(), positional.end() - 1);
+  Session &session = shell.session;
+  uint32_t status =
+      session.ops().javaComp(session.dfs(), session.context(), sources.data(),
+                             positional.back().c_str(), release.empty() ? nullptr : release.c_str(),
+                             bootClassPath.empty() ? nullptr : bootClassPath.c_str());
+  if (status != 0) session.printListing();  // the compiler's diagnostics
+  return done(shell, status == 0, "javac", positional.back());
+}
+
+int runJar(Shell &shell, const std::vector<std::string> &arguments) {
+  std::vector<const char *> list = textList(arguments.begin() + 2, arguments.end());
+  Session &session = shell.session;
+  uint32_t status = session.ops().javaJar(session.dfs(), session.context(), arguments[0].c_str(),
+                                          arguments[1].c_str(), list.data());
+  return done(shell, status == 0, "jar", arguments[0]);
+}
+
+int mapJob(Shell &shell, const std::vector<std::string> &arguments) {
+  std::vector<std::string> settings(arguments.begin() + 2, arguments.end());
+  if (!shell.uri.empty()) settings.insert(settings.begin(), "fs.defaultFS=" + shell.uri);
+  std::vector<const char *> settingList = textList(settings.begin(), settings.end());
+  std::vector<const char *> paths = textList(arguments.begin(), arguments.begin() + 2);
+  Session &session = shell.session;
+  uint32_t status =
+      session.ops().javaMap(session.dfs(), session.context(), settingList.data(), paths.data());
+  fflush(stdout);  // the job's counters, printed by the JVM
+  return done(shell, status == 0, "mapjob", arguments[0]);
+}
+
 }  // namespace
 
 const std::vector<Command> &commands() {
@@ -386,6 +440,11 @@ const std::vector<Command> &commands() {
       {"pwd", "", "print the working directory", 0, 0, workingDirectory},
       {"cd", "DIRECTORY", "set the working directory for the commands after it", 1, 1,
        changeDirectory},
+      {"javac", "SOURCE... OUTDIR [--release V] [--bootclasspath P]",
+       "compile Java sources against the JVM's class path", 2, kAny, compileJava},
+      {"jar", "JAR MAINCLASS [ARG...]", "run a jar's main class (JarDORN)", 2, kAny, runJar},
+      {"mapjob", "INPUT OUTPUT [KEY=VALUE...]",
+       "count the words of INPUT into OUTPUT with a map-reduce job (DORNmap)", 2, kAny, mapJob},
   };
   return table;
 }

@@ -13,6 +13,7 @@ struct Shell {
   Session &session;
   hdfsFS fs;
   std::string user;
+  std::string uri;  // the file system as Hadoop names it (fs.defaultFS of a map job)
 };
 
 // Exit statuses.

@@ -132,6 +132,14 @@ int showOptions(const Options &options, const std::string &directory) {
   return kSucceeded;
 }
 
+// The file system's URI for Hadoop's configuration.
+std::string uriOf(const Target &target) {
+  std::string host = utf8(target.host);
+  if (host == "local") return "file:///";
+  if (host == "default") return "";
+  return "hdfs://" + host + ":" + std::to_string(target.port);
+}
+
 // The file system the options name, unless the command line names one.
 void takeTarget(const OptionsRecord &read, Options &options, Target &target) {
   if (options.fs.empty() && read.hdfsHost) {
@@ -156,7 +164,7 @@ int runAll(Options options, Target target) {
   if (!session.addClassPath()) return kFailed;
   hdfsFS fs = session.connect(target, options.user);
   if (!fs) return kFailed;
-  Shell shell{session, fs, options.user};
+  Shell shell{session, fs, options.user, uriOf(target)};
   for (const auto &line : options.commands) {
     int status = line[0] == "demo" ? demo(shell) : run(shell, line);
     if (status != kSucceeded) return status;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 #include "extframe/guards.h"
 
@@ -150,12 +151,28 @@ bool Session::loadOptions(const std::string &directory) {
   return true;
 }
 
+// The jars the installation's lists name: kept as the class path the compiler is given.
+ClassPathList Session::jarListClassPath() {
+  for (const char *list : {"hadoopbasics/hadoopwrapr.txt", "hadoop/hdoopzeljars.txt"}) {
+    std::ifstream in(hostkernel::jarRoot() + "/" + list);
+    for (std::string line; std::getline(in, line);) {
+      if (line.empty() || line[0] == '#') continue;
+      jarText_ += line + '\0';
+      jarLengths_.push_back(static_cast<int32_t>(line.size() + 1));
+    }
+  }
+  return ClassPathList{jarText_.data(), jarLengths_.data(),
+                       static_cast<int32_t>(jarLengths_.size()),
+                       static_cast<int32_t>(jarText_.size()), 0};
+}
+
 bool Session::addClassPath() {
   BridgeState *bridge = dfs_->jvm;
   // The installation's jar lists may be missing when the options give the class path.
   options_.classPath.flags |= CLASS_PATH_WARN_JAR_LISTS;
+  ClassPathList jars = jarListClassPath();
   int32_t status =
-      bridge->operations.haddpaths(bridge, context(), optionsRead_ ? &options_.classPath : nullptr);
+      bridge->operations.haddpaths(bridge, context(), optionsRead_ ? &options_.classPath : &jars);
   if (status != 0) {
     fail("start", "class path");
     return false;
@@ -176,6 +193,14 @@ hdfsFS Session::connect(const Target &target, const std::string &user) {
   forget();  // the note of an ignored port is not a failure
   connections_.push_back(fs);
   return fs;
+}
+
+void Session::printListing() const {
+  for (const hostkernel::Report &report : messages_.reports()) {
+    if (!report.code && report.severity == QX_SEVERITY_PLAIN) {
+      fprintf(stderr, "%s\n", report.line.c_str());
+    }
+  }
 }
 
 void Session::fail(const std::string &command, const std::string &subject) {

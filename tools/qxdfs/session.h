@@ -61,6 +61,8 @@ class Session {
   bool reported() const { return !messages_.reports().empty(); }
   // Forgets the reports of an operation whose failure is expected.
   void forget() { messages_.clear(); }
+  // Prints the plain lines reported so far (a listing such as the compiler's diagnostics).
+  void printListing() const;
 
  private:
   bool verbose_;
@@ -70,6 +72,10 @@ class Session {
   QXPool *optionsPool_ = nullptr;  // the class path list grows in it
   OptionsRecord options_{};
   bool optionsRead_ = false;
+  // Without options, the class path the JVM is given: the jars of the jar root's lists.
+  ClassPathList jarListClassPath();
+  std::string jarText_;
+  std::vector<int32_t> jarLengths_;
 };
 
 // Prints what the options hold: their fields, their bits by name and the class path items.
