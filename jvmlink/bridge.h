@@ -98,14 +98,46 @@ ResolvedClass resolveClass(BridgeState *bridge, QXMessageContext *context, const
 // jvmMutex held).
 void clearClassCache(BridgeState *bridge, JNIEnv *env);
 
+// A key of the lookup index: a class name alone, or a class name, method name and descriptor
+// with the method's kind.
+struct IndexKey {
+  int32_t kind;          // kIndexedClass, JVMLINK_STATIC, JVMLINK_INSTANCE or kNotIndexed
+  const char *texts[3];  // terminated; a class's second and third are empty
+};
+constexpr int32_t kIndexedClass = 2;
+constexpr int32_t kNotIndexed = -1;  // never found, never added
+
+// What the index holds for a key: the cached class, and the method id of a method key.
+struct IndexedMember {
+  jclass type;
+  jmethodID method;
+};
+
+// Looks a key up without a lock; true when it was found.
+bool findIndexed(const BridgeState *bridge, const IndexKey &key, IndexedMember *found);
+
+// Indexes a cached class or a method of one (takes hashMutex).
+void addToIndex(BridgeState *bridge, const IndexKey &key, IndexedMember member);
+
+// Frees the index (teardown).
+void clearIndex(BridgeState *bridge);
+
 // At most limit bytes of a UTF-8 Java name as QXChar text for a message.
 MessageText toMessageText(BridgeState *bridge, QXMessageContext *context, const char *functionName,
                           const char *utf8, size_t limit);
 
-// Looks up a method of a resolved class; reports 0x86BFF007 when it is missing.
-jmethodID lookupMethodId(BridgeState *bridge, QXMessageContext *context, JNIEnv *env,
-                         jclass resolved, const char *className, const char *methodName,
-                         const char *descriptor, int32_t kind);
+// A method resolved for a call: its class (owned here when the cache could not take it) and
+// its id. No class: the resolution failed; no id: the lookup failed and was reported.
+struct ResolvedMethod {
+  ResolvedClass type;
+  jmethodID method;
+};
+ResolvedMethod resolveMethod(BridgeState *bridge, QXMessageContext *context, JNIEnv *env,
+                             const char *className, const char *methodName, const char *descriptor,
+                             int32_t kind);
+
+// A number for a new start of the bridge, never given before in this process.
+uint32_t newBridgeInstance();
 
 // Adds the kept class-path items on this thread (jvmMutex held); true when all were added.
 bool applyKeptClassPath(BridgeState *bridge, JNIEnv *env);

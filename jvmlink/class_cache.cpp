@@ -1,5 +1,6 @@
 // The class cache: class names, exactly as callers spell them, mapped to global class
-// references. An array searched in order; it grows and is emptied only by the teardown.
+// references. An array searched in order; it grows and is emptied only by the teardown. The
+// lookup index in front of it answers most lookups without the lock.
 #include <cstring>
 
 #include "jvmlink/bridge.h"
@@ -140,9 +141,15 @@ size_t cutToLimit(const char *utf8, size_t limit) {
 ResolvedClass resolveClass(BridgeState *bridge, QXMessageContext *context, const char *className,
                            JNIEnv *env) {
   size_t length = extframe::byteLength(className);
+  IndexKey key = {kIndexedClass, {className, "", ""}};
   if (className) {
     if (!bridge->cacheReady) createCache(bridge, context);
-    if (jclass cached = lookUp(bridge, className, length)) return ResolvedClass(env, cached, true);
+    IndexedMember indexed;
+    if (findIndexed(bridge, key, &indexed)) return ResolvedClass(env, indexed.type, true);
+    if (jclass cached = lookUp(bridge, className, length)) {
+      addToIndex(bridge, key, {cached, nullptr});
+      return ResolvedClass(env, cached, true);
+    }
   }
   LocalRef<jclass> found(env, env->FindClass(className));
   jclass global = found ? static_cast<jclass>(env->NewGlobalRef(found.get())) : nullptr;
@@ -151,6 +158,7 @@ ResolvedClass resolveClass(BridgeState *bridge, QXMessageContext *context, const
     return ResolvedClass(env, nullptr, false);
   }
   bool cached = length > 0 && insertEntry(bridge, context, className, length, global);
+  if (cached) addToIndex(bridge, key, {global, nullptr});
   return ResolvedClass(env, global, cached);
 }
 
@@ -163,6 +171,7 @@ jclass globalClassReference(BridgeState *bridge, QXMessageContext *context, cons
 
 void clearClassCache(BridgeState *bridge, JNIEnv *env) {
   MutexLock lock(bridge->hashMutex);
+  clearIndex(bridge);
   for (int32_t i = 0; i < bridge->uncachedCount; i++)
     env->DeleteGlobalRef(bridge->uncachedClasses[i]);
   bridge->uncachedCount = 0;

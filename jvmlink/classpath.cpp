@@ -40,9 +40,10 @@ uint32_t keepList(BridgeState *bridge, QXMessageContext *context, const ClassPat
   }
   memcpy(text, list->text, static_cast<size_t>(list->total));
   memcpy(lengths, list->lengths, lengthsSize);
-  bridge->classPathText = text;
   bridge->classPathLengths = lengths;
   bridge->classPathCount = list->count;
+  // Last: threads that find it without the mutex must then apply the whole list.
+  __atomic_store_n(&bridge->classPathText, text, __ATOMIC_RELEASE);
   return 0;
 }
 

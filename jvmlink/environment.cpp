@@ -1,5 +1,6 @@
 // getJNIEnv: one JNI environment per host thread, attached through qxjni on the thread's first
-// request, with the kept class path applied once per thread.
+// request, with the kept class path applied once per thread. A thread's later requests are
+// answered from what it remembers, without the mutex.
 #include <atomic>
 
 #include "host/qxplatform.h"
@@ -28,6 +29,34 @@ ThreadSlot findThreadSlot(BridgeState *bridge, uint32_t threadId) {
 
 // The JVM, known from the first attached thread; one per process.
 std::atomic<JavaVM *> knownJvm{nullptr};
+
+// The environment this thread last got from a bridge, for the path without the mutex.
+struct RememberedEnvironment {
+  const BridgeState *bridge;
+  uint32_t instance;
+  bool classPathApplied;
+  JNIEnv *env;
+};
+thread_local RememberedEnvironment remembered;
+
+std::atomic<uint32_t> lastInstance{0};
+
+bool classPathKept(const BridgeState *bridge) {
+  return __atomic_load_n(&bridge->classPathText, __ATOMIC_ACQUIRE) != nullptr;
+}
+
+// The remembered environment when it is still this thread's for this bridge and nothing is
+// left to apply to it; NULL otherwise.
+JNIEnv *rememberedEnvironment(const BridgeState *bridge) {
+  if (remembered.bridge != bridge || remembered.instance != bridge->instance) return nullptr;
+  if (!remembered.classPathApplied && classPathKept(bridge)) return nullptr;
+  JavaVM *vm = knownJvm.load(std::memory_order_acquire);
+  JNIEnv *current = nullptr;
+  if (!vm || vm->GetEnv(reinterpret_cast<void **>(&current), JNI_VERSION_1_8) != JNI_OK) {
+    return nullptr;
+  }
+  return current == remembered.env ? current : nullptr;
+}
 
 // Whether an entry's environment is the calling thread's own. A host that hands a dead
 // thread's id to a new thread leaves an entry whose environment belongs to the dead thread.
@@ -100,7 +129,12 @@ bool applyKeptClassPath(BridgeState *bridge, JNIEnv *env) {
   return status == 0;
 }
 
+uint32_t newBridgeInstance() {
+  return ++lastInstance;
+}
+
 JNIEnv *getJNIEnv(BridgeState *bridge, QXMessageContext *context) {
+  if (JNIEnv *env = rememberedEnvironment(bridge)) return env;
   uint32_t threadId = bridge->kernel->currentThreadId(bridge->kernel);
   MutexLock lock(bridge->jvmMutex);
   ThreadSlot slot = findThreadSlot(bridge, threadId);
@@ -120,6 +154,8 @@ JNIEnv *getJNIEnv(BridgeState *bridge, QXMessageContext *context) {
       applyKeptClassPath(bridge, env)) {
     entry.flags |= THREAD_CLASS_PATH_APPLIED;
   }
+  bool applied = !bridge->classPathText || (entry.flags & THREAD_CLASS_PATH_APPLIED);
+  remembered = RememberedEnvironment{bridge, bridge->instance, applied, env};
   return env;
 }
 

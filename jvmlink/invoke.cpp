@@ -20,6 +20,16 @@ void reportClassNotFound(BridgeState *bridge, QXMessageContext *context, const c
   reportError(context, kClassNotFound, "methodIdFromClass", name.units);
 }
 
+// A method's key in the lookup index; a missing text or a bad kind gives a key nothing is
+// indexed under.
+IndexKey methodKey(const char *className, const char *methodName, const char *descriptor,
+                   int32_t kind) {
+  bool indexable =
+      className && methodName && descriptor && (kind == JVMLINK_STATIC || kind == JVMLINK_INSTANCE);
+  if (!indexable) return {kNotIndexed, {"", "", ""}};
+  return {kind, {className, methodName, descriptor}};
+}
+
 char returnLetter(const char *descriptor) {
   const char *close = descriptor ? strchr(descriptor, ')') : nullptr;
   return close ? close[1] : '\0';
@@ -93,15 +103,18 @@ void callByReturnType(const CallTarget &target, char letter, void *result, va_li
   }
 }
 
-}  // namespace
-
+// Looks up a method of a resolved class, and indexes it when the cache holds the class;
+// reports 0x86BFF007 when it is missing.
 jmethodID lookupMethodId(BridgeState *bridge, QXMessageContext *context, JNIEnv *env,
-                         jclass resolved, const char *className, const char *methodName,
-                         const char *descriptor, int32_t kind) {
+                         const ResolvedClass &resolved, const IndexKey &key, const char *className,
+                         const char *methodName, const char *descriptor, int32_t kind) {
   jmethodID method = kind == JVMLINK_STATIC
-                         ? env->GetStaticMethodID(resolved, methodName, descriptor)
-                         : env->GetMethodID(resolved, methodName, descriptor);
-  if (method) return method;
+                         ? env->GetStaticMethodID(resolved.get(), methodName, descriptor)
+                         : env->GetMethodID(resolved.get(), methodName, descriptor);
+  if (method) {
+    if (resolved.cached()) addToIndex(bridge, key, {resolved.get(), method});
+    return method;
+  }
   const char *function = "methodIdFromClass";
   MessageText classText = toMessageText(bridge, context, function, className, kNameLimit);
   MessageText methodText = toMessageText(bridge, context, function, methodName, kNameLimit);
@@ -112,17 +125,37 @@ jmethodID lookupMethodId(BridgeState *bridge, QXMessageContext *context, JNIEnv 
   return nullptr;
 }
 
+}  // namespace
+
 jmethodID methodIdFromClass(BridgeState *bridge, QXMessageContext *context, const char *className,
                             const char *methodName, const char *descriptor, int32_t kind,
                             JNIEnv *env) {
+  IndexKey key = methodKey(className, methodName, descriptor, kind);
+  IndexedMember indexed;
+  if (findIndexed(bridge, key, &indexed)) return indexed.method;
   ResolvedClass resolved = resolveClass(bridge, context, className, env);
   if (!resolved) {
     reportClassNotFound(bridge, context, className);
     return nullptr;
   }
   if (!validKind(context, kind)) return nullptr;
-  return lookupMethodId(bridge, context, env, resolved.get(), className, methodName, descriptor,
+  return lookupMethodId(bridge, context, env, resolved, key, className, methodName, descriptor,
                         kind);
+}
+
+ResolvedMethod resolveMethod(BridgeState *bridge, QXMessageContext *context, JNIEnv *env,
+                             const char *className, const char *methodName, const char *descriptor,
+                             int32_t kind) {
+  IndexKey key = methodKey(className, methodName, descriptor, kind);
+  IndexedMember indexed;
+  if (findIndexed(bridge, key, &indexed)) {
+    return {ResolvedClass(env, indexed.type, true), indexed.method};
+  }
+  ResolvedClass resolved = resolveClass(bridge, context, className, env);
+  if (!resolved) return {std::move(resolved), nullptr};
+  jmethodID method =
+      lookupMethodId(bridge, context, env, resolved, key, className, methodName, descriptor, kind);
+  return {std::move(resolved), method};
 }
 
 jfieldID fieldIdFromClass(BridgeState *bridge, QXMessageContext *context, JNIEnv *env,
@@ -142,21 +175,20 @@ int32_t invokeMethod(BridgeState *bridge, QXMessageContext *context, JNIEnv *env
                      jthrowable *exception, int32_t kind, jobject object, const char *className,
                      int32_t nonVirtual, const char *methodName, const char *descriptor, ...) {
   if (!validKind(context, kind)) return JVMLINK_FAILED;
-  ResolvedClass resolved = resolveClass(bridge, context, className, env);
-  if (!resolved) return JVMLINK_NO_CLASS;
-  jmethodID method =
-      lookupMethodId(bridge, context, env, resolved.get(), className, methodName, descriptor, kind);
-  if (!method) {
+  ResolvedMethod resolved =
+      resolveMethod(bridge, context, env, className, methodName, descriptor, kind);
+  if (!resolved.type) return JVMLINK_NO_CLASS;
+  if (!resolved.method) {
     env->ExceptionDescribe();
     return JVMLINK_NO_METHOD;
   }
-  CallTarget target = {env, kind, nonVirtual != 0, object, resolved.get(), method};
+  CallTarget target = {env, kind, nonVirtual != 0, object, resolved.type.get(), resolved.method};
   va_list arguments;
   va_start(arguments, descriptor);
   callByReturnType(target, returnLetter(descriptor), result, arguments);
   va_end(arguments);
+  if (!env->ExceptionCheck()) return JVMLINK_CALLED;  // no local reference to make
   jthrowable thrown = env->ExceptionOccurred();
-  if (!thrown) return JVMLINK_CALLED;
   env->ExceptionDescribe();
   if (exception) {
     *exception = thrown;

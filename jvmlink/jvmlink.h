@@ -107,6 +107,11 @@ struct BridgeState {
   jclass *uncachedClasses;
   int32_t uncachedCount;
   int32_t uncachedCapacity;
+  /* Private to the bridge: the lock-free index in front of the class cache, and this start's
+   * number, which tells a thread's remembered environment from one of an earlier start. */
+  void *lookupIndex;
+  int32_t indexedCount; /* nodes in the index */
+  uint32_t instance;
 };
 
 #ifdef __cplusplus

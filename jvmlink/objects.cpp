@@ -41,17 +41,15 @@ jstring classNameString(QXMessageContext *context, jobject object, JNIEnv *env) 
 jobject constructNewObjectOfClass(BridgeState *bridge, QXMessageContext *context, JNIEnv *env,
                                   const char *className, const char *descriptor, ...) {
   const char *function = "constructNewObjectOfClass";
-  ResolvedClass resolved = resolveClass(bridge, context, className, env);
-  jmethodID constructor = resolved ? lookupMethodId(bridge, context, env, resolved.get(), className,
-                                                    "<init>", descriptor, JVMLINK_INSTANCE)
-                                   : nullptr;
-  if (!constructor) {
+  ResolvedMethod constructor =
+      resolveMethod(bridge, context, env, className, "<init>", descriptor, JVMLINK_INSTANCE);
+  if (!constructor.method) {
     reportError(context, kObjectNotConstructed, function);
     return nullptr;
   }
   va_list arguments;
   va_start(arguments, descriptor);
-  jobject object = env->NewObjectV(resolved.get(), constructor, arguments);
+  jobject object = env->NewObjectV(constructor.type.get(), constructor.method, arguments);
   va_end(arguments);
   if (!object || env->ExceptionCheck()) {
     reportError(context, kConstructorFailed, function, className);

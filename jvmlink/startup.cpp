@@ -121,6 +121,7 @@ extern "C" QX_EXPORT void *jvmlink(QXKernel *kernel, QXMessageContext *context) 
   if (!bridge) return nullptr;
   bridge->pool = pool;
   bridge->kernel = kernel;
+  bridge->instance = newBridgeInstance();
   if (!acquireResources(bridge, kernel, context)) {
     teardown(bridge);
     return nullptr;

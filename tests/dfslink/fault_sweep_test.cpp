@@ -78,11 +78,12 @@ class FaultSweepTest : public HadoopTest {
     EXPECT_FALSE(env->ExceptionCheck());
   }
 
-  // Blocks the modules keep on purpose from one call to the next: class cache keys, classes the
-  // cache could not take, and the records of closed handles.
+  // Blocks the modules keep on purpose from one call to the next: class cache keys and its
+  // index, classes the cache could not take, and the records of closed handles.
   int64_t keptBlocks() {
     BridgeState *bridge = dfs->jvm;
-    int64_t kept = (bridge->uncachedClasses ? 1 : 0) + dfs->retiredCount + (dfs->retired ? 1 : 0);
+    int64_t kept = (bridge->uncachedClasses ? 1 : 0) + dfs->retiredCount + (dfs->retired ? 1 : 0) +
+                   (bridge->lookupIndex ? 1 : 0) + bridge->indexedCount;
     for (uint32_t i = 0; i < bridge->cacheCapacity; i++) {
       if (bridge->cacheEntries[i].key) kept++;
     }

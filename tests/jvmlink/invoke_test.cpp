@@ -182,6 +182,46 @@ TEST_F(InvokeTest, MethodIdLookupReportsMissingClassAndMethod) {
            statusReport(4, 0x86BFF001, {"validateMethodType"})}));
 }
 
+TEST_F(InvokeTest, CachedMethodsServeAcrossClassPathAdditionsThreadsAndReloads) {
+  for (int round = 0; round < 3; round++) {
+    jint sum = 0;
+    ASSERT_EQ(callStatic(&sum, "add", "(II)I", round, 1), 0);  // its id is cached from here on
+    std::string directory = temporaryDirectory();
+    std::string added = "gen/Round" + std::to_string(round);
+    writeEmptyClass(directory, added);
+    ASSERT_EQ(ops().haddpath(bridge, context(), directory.c_str()), 0);
+    ASSERT_EQ(callStatic(&sum, "add", "(II)I", round, 2), 0);
+    EXPECT_EQ(sum, round + 2);
+    jclass type = ops().globalClassReference(bridge, context(), "qxtest/Bridge", env);
+    EXPECT_EQ(ops().methodIdFromClass(bridge, context(), "qxtest/Bridge", "add", "(II)I",
+                                      JVMLINK_STATIC, env),
+              env->GetStaticMethodID(type, "add", "(II)I"));
+    jobject text =
+        ops().constructNewObjectOfClass(bridge, context(), env, "java/lang/String", "()V");
+    EXPECT_NE(text, nullptr);
+    env->DeleteLocalRef(text);
+    onNewThread([&] {
+      JNIEnv *threadEnv = ops().getJNIEnv(bridge, context());
+      jint other = 0;
+      EXPECT_EQ(ops().invokeMethod(bridge, context(), threadEnv, &other, nullptr, JVMLINK_STATIC,
+                                   nullptr, "qxtest/Bridge", 0, "add", "(II)I", 3, 4),
+                0);
+      EXPECT_EQ(other, 7);
+      EXPECT_NE(ops().globalClassReference(bridge, context(), added.c_str(), threadEnv), nullptr);
+    });
+    removeTree(directory);
+    releaseBridge(bridge);
+    bridge = loadBridge();
+    ASSERT_NE(bridge, nullptr);
+    env = ops().getJNIEnv(bridge, context());
+    JNIEnv *own = nullptr;
+    hostkernel::javaVm()->GetEnv(reinterpret_cast<void **>(&own), JNI_VERSION_1_8);
+    ASSERT_EQ(env, own) << "the new start's environment is the thread's own";
+    EXPECT_EQ(bridge->threadCount, 1) << "asked of the new start, not remembered from the old";
+  }
+  EXPECT_TRUE(reports().empty());
+}
+
 TEST_F(InvokeTest, UntranscodableNameIsShownAsUnknown) {
   hostkernel::injectFault(Fault::Conversion, 1, "20->25");
   EXPECT_EQ(callStatic(nullptr, "noSuchMethod", "()V"), JVMLINK_NO_METHOD);
