@@ -182,6 +182,7 @@ struct DfsLinkState {
   FileHandle **retired;
   int32_t retiredCount;
   int32_t retiredNext;
+  int32_t keptArrayBytes; /* what the handles' kept Java arrays hold together (atomic) */
 };
 
 #ifdef __cplusplus

@@ -17,6 +17,7 @@ struct OpenFile {
   FileHandle handle;  // first
   int32_t users;      // operations running on it (listLock)
   int32_t closed;     // closed while in use: the last user releases it
+  TransferSlot transfer;
 };
 
 OpenFile *recordOf(FileHandle *file) {
@@ -53,6 +54,7 @@ void retire(DfsLinkState *dfs, FileHandle *file) {
 
 // Releases the stream of a handle nobody uses any more.
 void release(DfsLinkState *dfs, JNIEnv *env, FileHandle *file) {
+  dropTransferArray(dfs, env, &recordOf(file)->transfer);
   jobject stream = file->stream;
   {
     MutexLock lock(dfs->listLock);
@@ -94,7 +96,12 @@ FileHandle *newHandleRecord(DfsLinkState *dfs) {
   if (!record) return nullptr;
   record->users = 0;
   record->closed = 0;
+  record->transfer = TransferSlot{nullptr, 0, 0, 0};
   return &record->handle;
+}
+
+TransferSlot *transferSlotOf(FileHandle *file) {
+  return &recordOf(file)->transfer;
 }
 
 void discardHandleRecord(DfsLinkState *dfs, FileHandle *file) {

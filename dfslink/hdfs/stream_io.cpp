@@ -81,15 +81,14 @@ bool validOffset(QXMessageContext *context, int32_t *status, const char *name, i
   return false;
 }
 
-// A fresh Java byte array, or NULL after reporting the failure as the given code.
-jbyteArray newByteArray(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, int32_t *status,
-                        int32_t length, uint32_t failure, const char *name) {
-  jbyteArray array = env->NewByteArray(length);
-  if (array) return array;
+// Reports a Java array or buffer that could not be made as the given code; the failure's
+// result.
+int32_t transferNotMade(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, int32_t *status,
+                        uint32_t failure, const char *name, const char *what) {
   setStatus(status, failure);
   reportError(context, failure, name);
-  JnlFromException(dfs, context, nullptr, env, "NewByteArray");
-  return nullptr;
+  JnlFromException(dfs, context, nullptr, env, what);
+  return kFailed;
 }
 
 // The result of a Java read count n for a request of length bytes.
@@ -121,6 +120,26 @@ int32_t readAt(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, JN
     return readFailed(context, status, "hdfsPread", call);
   }
   return readResult(context, status, "hdfsPread", n, length);
+}
+
+// A read into the caller's memory through a direct ByteBuffer: positioned when a position is
+// given. Results and reports are those of the copying read.
+int32_t readIntoNative(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, JNIEnv *env,
+                       const FileHandle *file, const int64_t *position, void *buffer,
+                       int32_t length, const char *name) {
+  LocalRef<jobject> target(env, env->NewDirectByteBuffer(buffer, length));
+  if (!target) {
+    return transferNotMade(dfs, context, env, status, kReadFailed, name, "NewDirectByteBuffer");
+  }
+  JavaCall call(dfs, context, env);
+  jint n = 0;
+  bool called =
+      position ? call.onObject(&n, file->stream, kInputStream, "read", "(JLjava/nio/ByteBuffer;)I",
+                               static_cast<jlong>(*position), target.get())
+               : call.onObject(&n, file->stream, kInputStream, "read", "(Ljava/nio/ByteBuffer;)I",
+                               target.get());
+  if (!called) return readFailed(context, status, name, call);
+  return readResult(context, status, name, n, length);
 }
 
 int32_t writeFrom(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, JNIEnv *env,
@@ -173,12 +192,17 @@ int32_t hdfsRead(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, 
     return kFailed;
   }
   JNIEnv *env = start.env;
-  LocalRef<jbyteArray> array(env,
-                             newByteArray(dfs, context, env, status, length, kReadFailed, name));
-  if (!array) return kFailed;
+  if (length > 0 && readsIntoNativeMemory(dfs, context, env, file, kSequentialNative)) {
+    return readIntoNative(dfs, context, status, env, file, nullptr, buffer, length, name);
+  }
+  TransferArray array(dfs, env, file, length);
+  if (!array.get()) {
+    return transferNotMade(dfs, context, env, status, kReadFailed, name, "NewByteArray");
+  }
   JavaCall call(dfs, context, env);
   jint n = 0;
-  if (!call.onObject(&n, file->stream, kInputStream, "read", "([B)I", array.get())) {
+  // The kept array may be longer than this call's length.
+  if (!call.onObject(&n, file->stream, kInputStream, "read", "([BII)I", array.get(), 0, length)) {
     return readFailed(context, status, name, call);
   }
   int32_t result = readResult(context, status, name, n, length);
@@ -194,9 +218,13 @@ int32_t hdfsPread(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
     return kFailed;
   }
   JNIEnv *env = start.env;
-  LocalRef<jbyteArray> array(
-      env, newByteArray(dfs, context, env, status, length, kReadFailed, "hdfsPread"));
-  if (!array) return kFailed;
+  if (length > 0 && readsIntoNativeMemory(dfs, context, env, file, kPositionedNative)) {
+    return readIntoNative(dfs, context, status, env, file, &position, buffer, length, "hdfsPread");
+  }
+  TransferArray array(dfs, env, file, length);
+  if (!array.get()) {
+    return transferNotMade(dfs, context, env, status, kReadFailed, "hdfsPread", "NewByteArray");
+  }
   int32_t result = readAt(dfs, context, status, env, file, position, array.get(), 0, length);
   if (result > 0) env->GetByteArrayRegion(array.get(), 0, result, static_cast<jbyte *>(buffer));
   return result;
@@ -214,8 +242,10 @@ int32_t hdfsPread_jb(DfsLinkState *dfs, QXMessageContext *context, int32_t *stat
   if (!*array) {
     // Made to hold what this call reads at its offset.
     if (!validOffset(context, status, name, offset, length)) return kFailed;
-    *array = newByteArray(dfs, context, env, status, offset + length, kReadFailed, "hdfsPread");
-    if (!*array) return kFailed;
+    *array = env->NewByteArray(offset + length);
+    if (!*array) {
+      return transferNotMade(dfs, context, env, status, kReadFailed, "hdfsPread", "NewByteArray");
+    }
   }
   return readAt(dfs, context, status, env, file, position, *array, offset, length);
 }
@@ -229,9 +259,10 @@ int32_t hdfsWrite(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
     return kFailed;
   }
   JNIEnv *env = start.env;
-  LocalRef<jbyteArray> array(env,
-                             newByteArray(dfs, context, env, status, length, kWriteFailed, name));
-  if (!array) return kFailed;
+  TransferArray array(dfs, env, file, length);
+  if (!array.get()) {
+    return transferNotMade(dfs, context, env, status, kWriteFailed, name, "NewByteArray");
+  }
   env->SetByteArrayRegion(array.get(), 0, length, static_cast<const jbyte *>(buffer));
   return writeFrom(dfs, context, status, env, file, array.get(), 0, length);
 }

@@ -163,6 +163,116 @@ TEST_P(FileIoTest, JavaReadOfZeroBytesIsReportedButNotAFailure) {
   close(fs, in);
 }
 
+// A handle keeps one Java array for its copying calls, or reads HDFS straight into the caller's
+// memory; neither may change a byte or a report, whatever the length.
+TEST_P(FileIoTest, CopyingCallsOfEveryLengthKeepTheBytesAndLeaveNoArrayBehind) {
+  const std::string data = randomBytes(24 << 20, 23);
+  const int32_t lengths[] = {1, 4096, 65537, 1 << 20, 9 << 20};  // the last is never kept
+  FileHandle *out = open(fs, pathOf("lengths.bin"), HDFS_OPEN_WRITE);
+  ASSERT_NE(out, nullptr);
+  int32_t status = 0;
+  for (size_t done = 0, i = 0; done < data.size(); i++) {
+    int32_t length = static_cast<int32_t>(std::min<size_t>(lengths[i % 5], data.size() - done));
+    ASSERT_EQ(ops().hdfsWrite(dfs, context(), &status, fs, out, data.data() + done, length),
+              length);
+    done += static_cast<size_t>(length);
+  }
+  close(fs, out);
+  FileHandle *in = open(fs, pathOf("lengths.bin"), 0);
+  ASSERT_NE(in, nullptr);
+  std::string got, buffer(9 << 20, '\0');
+  for (size_t i = 0;; i++) {
+    status = -7;
+    int32_t n = ops().hdfsRead(dfs, context(), &status, fs, in, buffer.data(), lengths[i % 5]);
+    ASSERT_GE(n, 0);
+    ASSERT_EQ(status, 0);
+    if (n == 0) break;
+    got.append(buffer.data(), static_cast<size_t>(n));
+  }
+  ASSERT_TRUE(got == data);
+  for (int32_t length : lengths) {
+    int64_t position = static_cast<int64_t>(data.size()) - length - 3;
+    ASSERT_EQ(ops().hdfsPread(dfs, context(), &status, fs, in, position, buffer.data(), length),
+              length);
+    ASSERT_TRUE(buffer.compare(0, length, data, position, length) == 0) << length;
+  }
+  close(fs, in);
+  EXPECT_EQ(dfs->keptArrayBytes, 0);
+  EXPECT_TRUE(reports().empty());
+}
+
+TEST_P(FileIoTest, FailuresInTheMiddleOfAStreamReportAlikeAndReadingGoesOn) {
+  const std::string data = randomBytes(4 << 20, 29);
+  writeAll(fs, pathOf("mid.bin"), data);
+  FileHandle *in = open(fs, pathOf("mid.bin"), 0);
+  std::string buffer(300 << 10, '\0');
+  int32_t status = 0;
+  ASSERT_EQ(ops().hdfsRead(dfs, context(), &status, fs, in, buffer.data(), 100), 100);
+  // Local reads use the handle's array, made anew when a call needs a longer one; HDFS reads
+  // go through a buffer over native memory.
+  const std::string transfer =
+      GetParam() == FileSystemKind::Local ? "NewByteArray" : "NewDirectByteBuffer";
+  const std::string read = "org.apache.hadoop.fs.FSDataInputStream::read";
+  struct Case {
+    std::string function, methodText, exception;
+    bool positioned;
+    int32_t length;
+  } cases[] = {{"CallIntMethodV", read, "java.io.IOException", false, 100},
+               {transfer, transfer, "java.lang.OutOfMemoryError", false, 200 << 10},
+               {"CallIntMethodV", read, "java.io.IOException", true, 100},
+               {transfer, transfer, "java.lang.OutOfMemoryError", true, 300 << 10}};
+  size_t position = 100;
+  for (const Case &c : cases) {
+    messages.clear();
+    hostkernel::injectFault(Fault::JniCall, 1, c.function);
+    int32_t result =
+        c.positioned ? ops().hdfsPread(dfs, context(), &status, fs, in, 0, buffer.data(), c.length)
+                     : ops().hdfsRead(dfs, context(), &status, fs, in, buffer.data(), c.length);
+    EXPECT_EQ(result, -1) << c.function;
+    EXPECT_EQ(status, static_cast<int32_t>(0x86BFF814));
+    std::vector<std::string> lines = messages.lines();
+    ASSERT_GE(lines.size(), 3u) << c.function;
+    EXPECT_EQ(reports()[0], statusReport(4, 0x86BFF814, {c.positioned ? "hdfsPread" : "hdfsRead"}));
+    EXPECT_EQ(lines[1], "ERROR: Call to method " + c.methodText + " failed.");
+    EXPECT_EQ(lines[2], "ERROR: " + c.exception);
+    for (int32_t filled = 0, n; filled < c.length; filled += n) {
+      n = ops().hdfsRead(dfs, context(), &status, fs, in, buffer.data() + filled,
+                         c.length - filled);
+      ASSERT_GT(n, 0);
+    }
+    ASSERT_TRUE(buffer.compare(0, c.length, data, position, c.length) == 0)
+        << "reading goes on where it was after " << c.function;
+    position += static_cast<size_t>(c.length);
+  }
+  close(fs, in);
+}
+
+TEST_P(FileIoTest, TwoThreadsPreadingOneHandleEachGetTheirOwnBytes) {
+  const std::string data = randomBytes(4 << 20, 31);
+  writeAll(fs, pathOf("two.bin"), data);
+  FileHandle *in = open(fs, pathOf("two.bin"), 0);
+  std::atomic<int> wrong{0};
+  auto preads = [&](unsigned seed) {
+    std::mt19937 random(seed);
+    std::string buffer(256 << 10, '\0');
+    for (int i = 0; i < 200; i++) {
+      int32_t length = static_cast<int32_t>(random() % buffer.size()) + 1;
+      int64_t position = static_cast<int64_t>(random() % (data.size() - length));
+      int32_t status = 0;
+      int32_t n = ops().hdfsPread(dfs, context(), &status, fs, in, position, buffer.data(), length);
+      if (n <= 0 || buffer.compare(0, n, data, position, n) != 0) wrong++;
+    }
+    QXJniExtension *jni = dfs->jvm->jniExtension;
+    jni->releaseThread(jni, jni, nullptr);
+  };
+  std::thread first(preads, 1), second(preads, 2);
+  first.join();
+  second.join();
+  EXPECT_EQ(wrong, 0);
+  close(fs, in);
+  EXPECT_TRUE(reports().empty());
+}
+
 TEST_P(FileIoTest, WrongKindOfHandleAndBadLengthsFailClearly) {
   FileHandle *out = open(fs, pathOf("kinds.bin"), HDFS_OPEN_WRITE);
   int32_t status = 0;
