@@ -198,8 +198,10 @@ int put(Shell &shell, const std::vector<std::string> &arguments) {
   Session &session = shell.session;
   int32_t status = 0;
   std::u16string local = qx(arguments[0]), path = qx(arguments[1]);
+  Session::WriteSizes sizes = session.writeSizes(shell.fs, arguments[1]);
   bool ok = session.ops().hdfsCopyFromLocal(session.dfs(), session.context(), &status,
-                                            local.c_str(), shell.fs, path.c_str(), 0, 0, 0) == 0;
+                                            local.c_str(), shell.fs, path.c_str(), 0,
+                                            sizes.replication, sizes.blockSize) == 0;
   return done(shell, ok, "put", arguments[0]);
 }
 

@@ -50,6 +50,14 @@ class Session {
   // A connection, kept until the session ends; NULL after the failure's line.
   hdfsFS connect(const Target &target, const std::string &user);
 
+  // The replication and block size the file system gives a new file at path, as Hadoop's own
+  // shell writes it; zero for what cannot be learned (dfslink then asks the configuration).
+  struct WriteSizes {
+    int16_t replication = 0;
+    int32_t blockSize = 0;
+  };
+  WriteSizes writeSizes(hdfsFS fs, const std::string &path);
+
   DfsLinkState *dfs() const { return dfs_; }
   DfsOperations &ops() const { return dfs_->operations; }
   QXMessageContext *context() { return messages_.get(); }
