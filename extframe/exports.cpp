@@ -4,12 +4,7 @@
 #include "extframe/extframe.h"
 #include "extframe/version_stamp.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
-  return TRUE;
-}
-#endif
+QX_DLL_ENTRY_POINT
 
 namespace extframe {
 QXKernel *loaderRecord = nullptr;
@@ -17,19 +12,19 @@ QXKernel *loaderRecord = nullptr;
 
 extern "C" {
 
-int32_t qxextent(QXKernel *kernel) {
+int32_t QX_CALL qxextent(QXKernel *kernel) {
   extframe::loaderRecord = kernel;
   return 0;
 }
 
-int32_t qxextver(QXKernel *kernel, int32_t *major, int32_t *minor) {
+int32_t QX_CALL qxextver(QXKernel *kernel, int32_t *major, int32_t *minor) {
   if (major) *major = 5;
   if (minor) *minor = 1;
   extframe::loaderRecord = kernel;
   return 0;
 }
 
-int32_t qxvercn1(void *buffer) {
+int32_t QX_CALL qxvercn1(void *buffer) {
   memcpy(buffer, extframe::versionStamp(), sizeof(uintptr_t) * QX_VERSION_STAMP_WORDS);
   return 0;
 }

@@ -10,9 +10,9 @@
 #include "host/qxplatform.h"
 
 extern "C" {
-QX_EXPORT int32_t qxextent(QXKernel *kernel);
-QX_EXPORT int32_t qxextver(QXKernel *kernel, int32_t *major, int32_t *minor);
-QX_EXPORT int32_t qxvercn1(void *buffer);
+QX_EXPORT int32_t QX_CALL qxextent(QXKernel *kernel);
+QX_EXPORT int32_t QX_CALL qxextver(QXKernel *kernel, int32_t *major, int32_t *minor);
+QX_EXPORT int32_t QX_CALL qxvercn1(void *buffer);
 }
 
 namespace extframe {

@@ -3,8 +3,20 @@
 #include <cstring>
 
 #include "extframe/extframe.h"
+#include "host/qxlayout.h"
 
 namespace extframe {
+
+// The host reads the standard words of every module record by position.
+QX_LAYOUT(offsetof(QXModuleFrame, header.eyeCatcher) == 0 &&
+              offsetof(QXModuleFrame, header.release) == 2 * QX_WORD &&
+              offsetof(QXModuleFrame, moduleVersion) == 3 * QX_WORD &&
+              offsetof(QXModuleFrame, moduleAttributes) == 4 * QX_WORD &&
+              offsetof(QXModuleFrame, moduleTerminate) == 6 * QX_WORD &&
+              sizeof(QXModuleFrame) == 7 * QX_WORD,
+          "module record: eye-catcher word 0, release 2, standard slots 3, 4 and 6, state from 7");
+QX_LAYOUT(QX_VERSION_STAMP_WORDS == 26, "version stamp is 26 words");
+QX_LAYOUT_32(sizeof(uintptr_t) * QX_VERSION_STAMP_WORDS == 104, "version stamp is 104 bytes");
 
 int32_t reportStatus(QXMessageContext *context, int32_t severity, uint32_t code, ...) {
   if (!context) return static_cast<int32_t>(QX_MISSING_ARGUMENT);

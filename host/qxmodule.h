@@ -4,6 +4,7 @@
 #define QX_HOST_QXMODULE_H
 
 #include "qxhost.h"
+#include "qxplatform.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -21,10 +22,10 @@ typedef struct QXModuleFrame {
   int32_t (*moduleTerminate)(void *record);
 } QXModuleFrame;
 
-typedef int32_t (*QXExtentFunction)(QXKernel *kernel);
-typedef int32_t (*QXExtverFunction)(QXKernel *kernel, int32_t *major, int32_t *minor);
-typedef int32_t (*QXVercn1Function)(void *buffer);
-typedef void *(*QXModuleEntryFunction)(QXKernel *kernel, QXMessageContext *context);
+typedef int32_t(QX_CALL *QXExtentFunction)(QXKernel *kernel);
+typedef int32_t(QX_CALL *QXExtverFunction)(QXKernel *kernel, int32_t *major, int32_t *minor);
+typedef int32_t(QX_CALL *QXVercn1Function)(void *buffer);
+typedef void *(QX_CALL *QXModuleEntryFunction)(QXKernel *kernel, QXMessageContext *context);
 
 #ifdef __cplusplus
 }

@@ -2,9 +2,18 @@
 // go to the JVM through qxjni; the first list is kept and applied again on every new thread.
 #include <cstring>
 
+#include "host/qxlayout.h"
 #include "jvmlink/bridge.h"
 
 namespace bridge {
+
+// The engine builds the list and hands it over in place.
+QX_LAYOUT(offsetof(BridgeState, frame) == 0 && offsetof(BridgeState, perfExtension) == 7 * QX_WORD,
+          "BridgeState: the module record's frame, then the bridge's state from word 7");
+QX_LAYOUT_32(offsetof(ClassPathList, lengths) == 4 && offsetof(ClassPathList, count) == 8 &&
+                 offsetof(ClassPathList, total) == 12 && offsetof(ClassPathList, flags) == 16 &&
+                 sizeof(ClassPathList) == 20,
+             "ClassPathList: text, lengths, count, total, flags; 20 bytes");
 namespace {
 
 const char *const kJarListFiles[] = {"hadoopbasics/hadoopwrapr.txt", "hadoop/hdoopzeljars.txt"};

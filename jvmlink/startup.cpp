@@ -113,7 +113,7 @@ void fillOperations(BridgeOperations *operations) {
 }  // namespace
 }  // namespace bridge
 
-extern "C" QX_EXPORT void *jvmlink(QXKernel *kernel, QXMessageContext *context) {
+extern "C" QX_EXPORT void *QX_CALL jvmlink(QXKernel *kernel, QXMessageContext *context) {
   using namespace bridge;
   QXPool *pool = nullptr;
   auto *bridge = static_cast<BridgeState *>(

@@ -9,9 +9,20 @@
 
 #include "dfslink/config/class_path.h"
 #include "dfslink/hdfs/internal.h"
+#include "host/qxlayout.h"
+#include "host/qxplatform.h"
 
 namespace dfs {
 namespace {
+
+// The engine owns the record and reads the fields by position.
+QX_LAYOUT_32(
+    offsetof(OptionsRecord, javaWorkPath) == 8 && offsetof(OptionsRecord, hdfsWorkingDir) == 28 &&
+        offsetof(OptionsRecord, hdfsHost) == 32 && offsetof(OptionsRecord, hdfsHostLength) == 36 &&
+        offsetof(OptionsRecord, hdfsUser) == 40 && offsetof(OptionsRecord, hdfsUserLength) == 44 &&
+        offsetof(OptionsRecord, hdfsPort) == 48 && offsetof(OptionsRecord, classPath) == 52 &&
+        offsetof(OptionsRecord, classPathCompanion) == 72 && sizeof(OptionsRecord) == 76,
+    "OptionsRecord: flags, reserved, 7 texts, lengths, port, class path at 52; 76 bytes");
 
 constexpr int32_t kBlockBytes = 8192;
 constexpr size_t kMostTextUnits = 1 << 20;  // no option is longer
@@ -71,7 +82,7 @@ struct ReaderState {
   ExpansionContext expansion;
   HostName userHostName;
   bool in[kElements];
-  bool hostNameGiven, hostNameMatches, osGiven, osWindows, recurse;
+  bool hostNameGiven, hostNameMatches, osGiven, osMatches, recurse;
   // The text of the current element, from all its pieces (module pool).
   QXChar *text;
   size_t textUnits, textCapacity;
@@ -94,12 +105,12 @@ void setBits(uint32_t &flags, uint32_t bits, bool on) {
   flags = on ? flags | bits : flags & ~bits;
 }
 
-// An os attribute: given, and whether it is windows; false (after the two messages) for a
+// An os attribute: given, and whether it names this platform; false (after the two messages) for a
 // value that is none of the three.
 bool takeOs(ReaderState &state, const QXExmlAttribute &attribute, std::u16string_view element) {
   state.osGiven = true;
-  state.osWindows = valueIs(state, attribute, u"windows");
-  if (state.osWindows || valueIs(state, attribute, u"unix") || valueIs(state, attribute, u"mvs")) {
+  state.osMatches = valueIs(state, attribute, QX_OPTIONS_OS);
+  if (state.osMatches || valueIs(state, attribute, u"unix") || valueIs(state, attribute, u"mvs")) {
     return true;
   }
   printText(state.context, QX_SEVERITY_ERROR, u"Invalid OS in <%.*s> : %.*s",
@@ -110,11 +121,11 @@ bool takeOs(ReaderState &state, const QXExmlAttribute &attribute, std::u16string
 }
 
 void resetOs(ReaderState &state) {
-  state.osGiven = state.osWindows = false;
+  state.osGiven = state.osMatches = false;
 }
 
 bool osApplies(const ReaderState &state) {
-  return !state.osGiven || state.osWindows;
+  return !state.osGiven || state.osMatches;
 }
 
 void emptyClassPath(ReaderState &state) {

@@ -3,8 +3,16 @@
 #include <cstdio>
 
 #include "dfslink/hdfs/internal.h"
+#include "host/qxlayout.h"
 
 namespace dfs {
+
+// The engine holds handles and the module record; both are read by position.
+QX_LAYOUT(offsetof(FileHandle, stream) == 0 && offsetof(FileHandle, type) == QX_WORD,
+          "FileHandle: stream, then type");
+QX_LAYOUT_32(sizeof(FileHandle) == 8, "FileHandle is 8 bytes");
+QX_LAYOUT(offsetof(DfsLinkState, frame) == 0 && offsetof(DfsLinkState, exml) == 7 * QX_WORD,
+          "DfsLinkState: the module record's frame, then dfslink's state from word 7");
 namespace {
 
 // The Java call that opens the stream, chosen by the open flags.

@@ -5,23 +5,24 @@
 #include <cstdint>
 
 #include "dfslink/hdfs/operations.h"
+#include "host/qxlayout.h"
 
 namespace dfs {
 namespace {
 
-// The layout the engine reads: packed to 4 bytes, the same on a 32-bit target.
-constexpr size_t kWord = sizeof(void *);
-static_assert(offsetof(hdfsPathInfo, kind) == 0, "kind");
-static_assert(offsetof(hdfsPathInfo, name) == 4, "name");
-static_assert(offsetof(hdfsPathInfo, lastModified) == 4 + kWord, "lastModified");
-static_assert(offsetof(hdfsPathInfo, size) == 12 + kWord, "size");
-static_assert(offsetof(hdfsPathInfo, replication) == 20 + kWord, "replication");
-static_assert(offsetof(hdfsPathInfo, blockSize) == 24 + kWord, "blockSize");
-static_assert(offsetof(hdfsPathInfo, owner) == 32 + kWord, "owner");
-static_assert(offsetof(hdfsPathInfo, group) == 32 + 2 * kWord, "group");
-static_assert(offsetof(hdfsPathInfo, permissions) == 32 + 3 * kWord, "permissions");
-static_assert(offsetof(hdfsPathInfo, lastAccess) == 36 + 3 * kWord, "lastAccess");
-static_assert(sizeof(hdfsPathInfo) == 44 + 3 * kWord, "size of the record");
+// The engine reads the record in place: packed to 4 bytes, pointers at their own width.
+QX_LAYOUT(offsetof(hdfsPathInfo, kind) == 0 && offsetof(hdfsPathInfo, name) == 4 &&
+              offsetof(hdfsPathInfo, lastModified) == 4 + QX_WORD &&
+              offsetof(hdfsPathInfo, size) == 12 + QX_WORD &&
+              offsetof(hdfsPathInfo, replication) == 20 + QX_WORD &&
+              offsetof(hdfsPathInfo, blockSize) == 24 + QX_WORD &&
+              offsetof(hdfsPathInfo, owner) == 32 + QX_WORD &&
+              offsetof(hdfsPathInfo, group) == 32 + 2 * QX_WORD &&
+              offsetof(hdfsPathInfo, permissions) == 32 + 3 * QX_WORD &&
+              offsetof(hdfsPathInfo, lastAccess) == 36 + 3 * QX_WORD,
+          "hdfsPathInfo fields packed to 4 bytes");
+QX_LAYOUT_32(sizeof(hdfsPathInfo) == 56 && offsetof(hdfsPathInfo, lastAccess) == 48,
+             "hdfsPathInfo is 56 bytes, lastAccess at 48");
 
 const char kFileStatus[] = "org/apache/hadoop/fs/FileStatus";
 const char kGetFileStatus[] = "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/FileStatus;";

@@ -165,7 +165,7 @@ void fillOperations(DfsOperations &table) {
 }  // namespace
 }  // namespace dfs
 
-extern "C" QX_EXPORT void *dfslink(QXKernel *host, QXMessageContext *context) {
+extern "C" QX_EXPORT void *QX_CALL dfslink(QXKernel *host, QXMessageContext *context) {
   using namespace dfs;
   QXPool *pool = nullptr;
   auto *state = static_cast<DfsLinkState *>(
