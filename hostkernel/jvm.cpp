@@ -73,10 +73,8 @@ std::string loaderJarPath() {
 
 std::vector<std::string> jvmOptions() {
   std::vector<std::string> options = {"-Djava.class.path=" + loaderJarPath(), kLoaderClassProperty,
-                                      "-Xshare:off", "-XX:+IgnoreUnrecognizedVMOptions"};
-  for (const char *package : kOpenedPackages) {
-    options.push_back(std::string("--add-opens=java.base/") + package + "=ALL-UNNAMED");
-  }
+                                      "-Xshare:off"};
+  for (std::string &option : hadoopJvmOptions()) options.push_back(option);
   const char *extra = getenv("QXHOST_JVM_OPTIONS");
   std::istringstream words(extra ? extra : "");
   for (std::string word; words >> word;) options.push_back(word);
@@ -290,6 +288,10 @@ std::vector<std::string> hadoopJvmOptions() {
   for (const char *package : kOpenedPackages) {
     options.push_back(std::string("--add-opens=java.base/") + package + "=ALL-UNNAMED");
   }
+  // Hadoop logs through SLF4J to its simple binding: warnings and errors only, and not the
+  // notice that the native library is absent (the Java code paths are used).
+  options.push_back("-Dorg.slf4j.simpleLogger.defaultLogLevel=warn");
+  options.push_back("-Dorg.slf4j.simpleLogger.log.org.apache.hadoop.util.NativeCodeLoader=error");
   return options;
 }
 

@@ -4,7 +4,8 @@
 # programs (wine's 32-bit part needs the i386 architecture).
 set -euo pipefail
 
-packages=(openjdk-17-jdk-headless cmake g++ make googletest libgtest-dev libexpat1-dev maven)
+packages=(openjdk-17-jdk-headless cmake g++ make googletest libgtest-dev libexpat1-dev maven python3
+  bsdutils)
 if [ "${1:-}" = --windows ]; then
   packages+=(g++-mingw-w64-i686-win32 wine wine32:i386)
   dpkg --print-foreign-architectures | grep -qx i386 || {

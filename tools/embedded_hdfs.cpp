@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,7 +43,59 @@ bool readLine(int fd, std::string &line) {
   }
 }
 
+// Runs the launcher with its input and output on the given descriptors and its own messages in
+// the log; the pid, or -1.
+pid_t spawnLauncher(std::vector<std::string> command, int input, int output, const std::string &log,
+                    bool ownSession) {
+  pid_t child = fork();
+  if (child == 0) {
+    if (ownSession) setsid();
+    int logFile = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (logFile >= 0) dup2(logFile, STDERR_FILENO);
+    dup2(input, STDIN_FILENO);
+    dup2(output, STDOUT_FILENO);
+    std::vector<char *> argv;
+    for (std::string &word : command) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return child;
+}
+
 }  // namespace
+
+DetachedHdfs startDetachedHdfs(int dataNodes, const std::string &directory,
+                               const std::string &log) {
+  DetachedHdfs started;
+  int fromChild[2];
+  int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (nothing < 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
+    started.error = "no pipe";
+    if (nothing >= 0) close(nothing);
+    return started;
+  }
+  std::vector<std::string> command = launcherCommand(dataNodes);
+  command.push_back(directory);
+  command.push_back("detached");
+  started.pid = spawnLauncher(command, nothing, fromChild[1], log, true);
+  close(nothing);
+  close(fromChild[1]);
+  std::string line;
+  bool ready = started.pid > 0 && readLine(fromChild[0], line) && line.rfind("hdfs://", 0) == 0;
+  close(fromChild[0]);
+  if (ready) {
+    started.uri = line;
+  } else {
+    started.error = "the HDFS launcher did not start; its log: " + log;
+    if (started.pid > 0) {
+      kill(started.pid, SIGKILL);
+      waitpid(started.pid, nullptr, 0);
+    }
+    started.pid = -1;
+  }
+  return started;
+}
 
 bool EmbeddedHdfs::start(int dataNodes) {
   int toChild[2], fromChild[2];
@@ -53,19 +106,7 @@ bool EmbeddedHdfs::start(int dataNodes) {
   }
   std::vector<std::string> command = launcherCommand(dataNodes);
   log_ = "/tmp/qxminihdfs-" + std::to_string(getpid()) + "-" + std::to_string(toChild[1]) + ".log";
-  child_ = fork();
-  if (child_ == 0) {
-    int log = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (log >= 0) dup2(log, STDERR_FILENO);
-    dup2(toChild[0], STDIN_FILENO);
-    dup2(fromChild[1], STDOUT_FILENO);
-    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) close(fd);
-    std::vector<char *> argv;
-    for (std::string &word : command) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
+  child_ = spawnLauncher(command, toChild[0], fromChild[1], log_, false);
   close(toChild[0]);
   close(fromChild[1]);
   input_ = toChild[1];

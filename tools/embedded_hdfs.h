@@ -44,3 +44,12 @@ class EmbeddedHdfs {
   std::string log_;  // the launcher's own messages
   bool keepLog_ = false;
 };
+
+// A cluster that outlives the process that started it: in a session of its own, with its data
+// in a given directory, until it is sent SIGTERM (it then removes the directory).
+struct DetachedHdfs {
+  pid_t pid = -1;
+  std::string uri;    // "hdfs://127.0.0.1:PORT" once it serves
+  std::string error;  // why it did not start
+};
+DetachedHdfs startDetachedHdfs(int dataNodes, const std::string &directory, const std::string &log);

@@ -2,9 +2,11 @@
 // failures and their exit statuses.
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 
 #include "tests/support/test_support.h"
 #include "tools/embedded_hdfs.h"
@@ -18,9 +20,10 @@ struct Outcome {
   std::string err;
 };
 
-Outcome qxdfs(const std::string &arguments, const std::string &environment = "") {
+// A shell command line; its stdout, and the stderr of its last command.
+Outcome runCommand(std::string command) {
   std::string errors = temporaryDirectory() + "/stderr";
-  std::string command = environment + std::string(QX_QXDFS) + " " + arguments + " 2>" + errors;
+  command += " 2>" + errors;
   FILE *pipe = popen(command.c_str(), "r");
   Outcome run{-1, "", ""};
   char buffer[4096];
@@ -31,6 +34,10 @@ Outcome qxdfs(const std::string &arguments, const std::string &environment = "")
   run.err.assign(std::istreambuf_iterator<char>(in), {});
   removeTree(errors.substr(0, errors.rfind('/')));
   return run;
+}
+
+Outcome qxdfs(const std::string &arguments, const std::string &environment = "") {
+  return runCommand(environment + QX_QXDFS + " " + arguments);
 }
 
 class QxdfsTest : public ::testing::Test {
@@ -69,14 +76,72 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
             "qxdfs: df: capacity: hdfsGetCapacity: the file system is not a distributed "
             "file system\n"},
            {"chmod 9 " + missing, 2, "qxdfs: chmod: 9: not an octal mode\n"},
+           {"get " + directory + " " + missing, 1,
+            "qxdfs: get: " + directory + ": is a directory (get -r copies it)\n"},
+           {"put " + directory + " /x", 1,
+            "qxdfs: put: " + directory + ": is a directory (put -r copies it)\n"},
+           {"put " + missing + " /x", 1,
+            "qxdfs: put: " + missing + ": No such file or directory\n"},
+           {"get " + missing + " " + directory + "/out", 1,
+            "qxdfs: get: " + missing + ": No such file or directory\n"},
        }) {
     Outcome run = qxdfs(c.arguments);
     EXPECT_EQ(run.status, c.status) << c.arguments;
     EXPECT_EQ(run.err, c.line) << c.arguments;
   }
-  Outcome usage = qxdfs("frobnicate");
-  EXPECT_EQ(usage.status, 2);
-  EXPECT_EQ(usage.err.rfind("usage: qxdfs", 0), 0u);
+  std::string more = "\n(qxdfs --help lists the commands and options)\n";
+  for (const Case &c : std::vector<Case>{
+           {"frobnicate", 2, "qxdfs: frobnicate: no such command" + more},
+           {"get /x", 2, "qxdfs: get: missing argument (qxdfs get [-r] PATH LOCAL)" + more},
+           {"ls -z", 2, "qxdfs: ls: unknown option -z" + more},
+           {"--fs hdfs://h:65536 ls", 2,
+            "qxdfs: --fs hdfs://h:65536: the port must be 1 to 65535" + more},
+           {"--fs hdfs://:8020 ls", 2, "qxdfs: --fs hdfs://:8020: no host name" + more},
+           {"--fs ftp://h ls", 2,
+            "qxdfs: --fs ftp://h: not a file system (local, default, embedded, hdfs://HOST[:PORT] "
+            "or file:///)" +
+                more},
+           {"cp hdfs://h:0/a /b", 2, "qxdfs: cp: hdfs://h:0/a: the port must be 1 to 65535\n"},
+           {"help nothing", 2, "qxdfs: help: nothing: no such command\n"},
+       }) {
+    Outcome run = qxdfs(c.arguments);
+    EXPECT_EQ(run.status, c.status) << c.arguments;
+    EXPECT_EQ(run.err, c.line) << c.arguments;
+  }
+  std::vector<std::string> left;
+  for (const auto &entry : std::filesystem::directory_iterator(directory)) {
+    left.push_back(entry.path().filename().string());
+  }
+  EXPECT_TRUE(left.empty()) << "a failed get leaves nothing: " << left.front();
+  Outcome help = qxdfs("help ls");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("qxdfs ls [-lRh] [PATH...]\n", 0), 0u) << help.out;
+}
+
+// ls, stat and config as JSON, read back by a JSON parser and held against the files made.
+TEST_F(QxdfsTest, JsonDocumentsDescribeTheFilesMade) {
+  std::filesystem::create_directories(directory + "/t/sub");
+  std::ofstream(directory + "/t/a.txt") << "12345";
+  std::ofstream(directory + "/t/sub/\xc3\xbc\xf0\x9d\x84\x9e.txt") << "1234567";
+  std::string summary =
+      " | python3 -c 'import json,sys\n"
+      "d=json.load(sys.stdin)\n"
+      "for e in sorted(d[\"entries\"], key=lambda e: e[\"path\"]):\n"
+      "  print(e[\"name\"], e[\"kind\"], e[\"size\"], e[\"permissions\"], "
+      "e[\"modifiedMillis\"] % 1000, e[\"modified\"][-1])'";
+  Outcome listed = qxdfs("--json ls -R " + directory + "/t" + summary);
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out,
+            "a.txt file 5 0644 0 Z\nsub directory 0 0755 0 Z\n"
+            "\xc3\xbc\xf0\x9d\x84\x9e.txt file 7 0644 0 Z\n");
+  Outcome stated = qxdfs("--json stat " + directory + "/t/a.txt" + summary);
+  EXPECT_EQ(stated.out, "a.txt file 5 0644 0 Z\n") << stated.err;
+  std::ofstream(directory + "/xmlopts.xml")
+      << "<hadoop><hdfs><host>h\xc3\xbc</host><port>9000</port></hdfs></hadoop>";
+  Outcome config = qxdfs("--json config " + directory +
+                         " | python3 -c 'import json,sys; d=json.load(sys.stdin); "
+                         "print(d[\"hdfsPort\"], d[\"hdfsHost\"], d[\"classPath\"])'");
+  EXPECT_EQ(config.out, "9000 h\xc3\xbc []\n") << config.err;
 }
 
 // A fresh process whose JVM knows nothing of Hadoop but what the options and the environment
@@ -105,6 +170,56 @@ TEST_F(QxdfsTest, TheOptionsAloneLetAFreshProcessReachHdfs) {
       << shown.out;
   EXPECT_NE(shown.out.find("  " + std::string(QX_TEST_HADOOP_CONF) + "\n"), std::string::npos)
       << shown.out;
+}
+
+// A cluster that stays: started once, used by three commands (a put drawing its progress on a
+// terminal, a read as another user refused, a listing as JSON), stopped without leftovers.
+TEST_F(QxdfsTest, AClusterStartedOnceServesTheCommandsAfterIt) {
+  setenv("QXDFS_CLUSTER_HOME", (directory + "/cluster").c_str(), 1);
+  std::string home;
+  auto clock = [] { return std::chrono::steady_clock::now(); };
+  auto started = clock();
+  Outcome start = qxdfs("cluster start --datanodes 1", home);
+  double startSeconds = std::chrono::duration<double>(clock() - started).count();
+  ASSERT_EQ(start.status, 0) << start.err;
+  EXPECT_EQ(start.out.rfind("hdfs://127.0.0.1:", 0), 0u) << start.out;
+  std::string pid = qxdfs("cluster status", home).out;
+  pid = pid.substr(pid.find("(pid ") + 5);
+  pid = pid.substr(0, pid.find(','));
+
+  std::ofstream(directory + "/big", std::ios::binary) << std::string(6 << 20, 'x');
+  auto commands = clock();
+  Outcome terminal = runCommand("script -qec '" + std::string(QX_QXDFS) + " --fs embedded put " +
+                                directory + "/big /big \\; mkdir /private \\; chmod 700 " +
+                                "/private \\; touch /private/f' /dev/null");
+  Outcome refused = qxdfs("--fs embedded --user other ls /private", home);
+  Outcome json = qxdfs(
+      "--fs embedded --json ls /big | python3 -c 'import json,sys; "
+      "e=json.load(sys.stdin)[\"entries\"][0]; print(e[\"size\"], e[\"kind\"])'",
+      home);
+  double commandSeconds = std::chrono::duration<double>(clock() - commands).count();
+  EXPECT_EQ(terminal.status, 0) << terminal.err;
+  EXPECT_NE(terminal.out.find("\r\033[K" + directory + "/big  100%  6 M of 6 M"), std::string::npos)
+      << terminal.out;
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err.substr(0, refused.err.find('\n')),
+            "qxdfs: ls: /private: Permission denied: user=other, access=READ_EXECUTE, "
+            "inode=\"/private\":root:supergroup:drwx------");
+  EXPECT_EQ(json.out, "6291456 file\n") << json.err;
+  Outcome pipe = qxdfs("--fs embedded get /big " + directory + "/back", home);
+  EXPECT_EQ(pipe.err, "") << "no progress line in a pipe";
+  std::cout << "cluster start " << startSeconds << " s; three commands " << commandSeconds
+            << " s\n";
+  EXPECT_LT(commandSeconds, startSeconds);
+
+  Outcome stop = qxdfs("cluster stop", home);
+  EXPECT_EQ(stop.status, 0) << stop.err;
+  EXPECT_FALSE(std::filesystem::exists(directory + "/cluster")) << "record and data removed";
+  std::ifstream state("/proc/" + pid + "/stat");
+  std::string word, letter;
+  EXPECT_TRUE(!(state >> word >> word >> letter) || letter == "Z") << "launcher " << pid << " ended";
+  EXPECT_EQ(qxdfs("cluster status", home).status, 1);
+  unsetenv("QXDFS_CLUSTER_HOME");
 }
 
 }  // namespace

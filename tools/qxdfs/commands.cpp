@@ -2,22 +2,17 @@
 
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
+#include "tools/qxdfs/output.h"
+
 namespace qxdfs {
-namespace {
 
-constexpr int32_t kChunk = 1 << 20;
-constexpr size_t kAny = SIZE_MAX;
-
-// The exit status of an operation; a failure is told in one line, by its reports or, when the
-// operation reported nothing (Hadoop answered false), by the cause given.
 int done(Shell &shell, bool succeeded, const char *command, const std::string &subject,
-         const char *quietCause = "failed") {
+         const char *quietCause) {
   if (succeeded) return kSucceeded;
   if (shell.session.reported()) {
     shell.session.fail(command, subject);
@@ -27,22 +22,16 @@ int done(Shell &shell, bool succeeded, const char *command, const std::string &s
   return kFailed;
 }
 
-// An operation over each path argument; the worst exit status.
-template <typename Each>
-int forEach(const std::vector<std::string> &paths, Each each) {
-  int status = kSucceeded;
-  for (const std::string &path : paths) status = std::max(status, each(path));
-  return status;
-}
-
-// A path's information; NULL after the failure's line, "No such file or directory" when it is
-// missing.
-hdfsPathInfo *infoOf(Shell &shell, const char *command, const std::string &path) {
+hdfsPathInfo *peek(Shell &shell, const std::string &path) {
   int32_t status = 0;
   std::u16string text = qx(path);
   Session &session = shell.session;
-  hdfsPathInfo *info = session.ops().hdfsGetPathInfo(session.dfs(), session.context(), &status,
-                                                     shell.fs, text.c_str());
+  return session.ops().hdfsGetPathInfo(session.dfs(), session.context(), &status, shell.fs,
+                                       text.c_str());
+}
+
+hdfsPathInfo *infoOf(Shell &shell, const char *command, const std::string &path) {
+  hdfsPathInfo *info = peek(shell, path);
   if (!info) done(shell, false, command, path, "No such file or directory");
   return info;
 }
@@ -51,90 +40,111 @@ void release(Shell &shell, hdfsPathInfo *entries, int32_t count) {
   shell.session.ops().hdfsReleasePathInfo(shell.session.dfs(), nullptr, entries, count);
 }
 
-std::string permissionText(int16_t bits, int32_t kind) {
-  std::string text(1, kind == HDFS_KIND_DIRECTORY ? 'd' : '-');
-  const char *letters = "rwx";
-  for (int shift = 8; shift >= 0; shift--)
-    text += (bits >> shift) & 1 ? letters[(8 - shift) % 3] : '-';
-  if (bits & 01000) text.back() = text.back() == 'x' ? 't' : 'T';
-  return text;
+bool listOf(Shell &shell, const char *command, const std::string &path, hdfsPathInfo *&entries,
+            int32_t &count) {
+  Session &session = shell.session;
+  std::u16string text = qx(path);
+  entries = nullptr;
+  count = 0;
+  int32_t result = session.ops().hdfsListDirectory(session.dfs(), session.context(), shell.fs,
+                                                   text.c_str(), &count, &entries);
+  return result == 0 || done(shell, false, command, path) == kSucceeded;
 }
 
-std::string timeText(double seconds) {
-  time_t when = static_cast<time_t>(seconds);
-  struct tm parts;
-  localtime_r(&when, &parts);
-  char text[32];
-  strftime(text, sizeof text, "%Y-%m-%d %H:%M", &parts);
-  return text;
+namespace {
+
+constexpr size_t kAny = SIZE_MAX;
+
+// An operation over each path argument; the worst exit status.
+template <typename Each>
+int forEach(const std::vector<std::string> &paths, Each each) {
+  int status = kSucceeded;
+  for (const std::string &path : paths) status = std::max(status, each(path));
+  return status;
 }
 
-// A name as the file system gave it, without its scheme and authority.
-std::string shortName(const char *name) {
-  std::string text = name ? name : "";
-  for (const char *scheme : {"hdfs://", "file://"}) {
-    if (text.rfind(scheme, 0) == 0) {
-      size_t slash = text.find('/', strlen(scheme));
-      return slash == std::string::npos ? "/" : text.substr(slash);
+std::string sizeText(const Shell &shell, int64_t bytes) {
+  return shell.flag('h') ? humanSize(bytes) : std::to_string(bytes);
+}
+
+// A JSON array of texts made by each element.
+template <typename Items, typename Text>
+std::string jsonArray(const Items &items, Text text) {
+  std::string array = "[";
+  for (const auto &item : items) array += (array.size() > 1 ? "," : "") + text(item);
+  return array + "]";
+}
+
+void printEntry(const Shell &shell, const hdfsPathInfo &entry, std::vector<std::string> &json) {
+  if (shell.json) {
+    json.push_back(jsonEntry(entry));
+  } else if (shell.flag('l')) {
+    bool directory = entry.kind == HDFS_KIND_DIRECTORY;
+    std::string replication = directory ? "-" : std::to_string(entry.replication);
+    printf("%s %3s %-10s %-10s %12s %s %s\n", permissionText(entry.permissions, entry.kind).c_str(),
+           replication.c_str(), entry.owner ? entry.owner : "", entry.group ? entry.group : "",
+           sizeText(shell, entry.size).c_str(), timeText(entry.lastModified).c_str(),
+           shortName(entry.name).c_str());
+  } else {
+    printf("%s\n", shortName(entry.name).c_str());
+  }
+}
+
+// A directory's entries, and with -R the entries of every directory below it.
+int listDirectory(Shell &shell, const std::string &path, std::vector<std::string> &json) {
+  hdfsPathInfo *entries = nullptr;
+  int32_t count = 0;
+  if (!listOf(shell, "ls", path, entries, count)) return kFailed;
+  bool recursive = shell.flag('R');
+  if (shell.flag('l') && !recursive && !shell.json) printf("Found %d items\n", count);
+  int status = kSucceeded;
+  for (int32_t i = 0; i < count; i++) {
+    printEntry(shell, entries[i], json);
+    if (recursive && entries[i].kind == HDFS_KIND_DIRECTORY) {
+      status = std::max(status, listDirectory(shell, shortName(entries[i].name), json));
     }
   }
-  return text.rfind("file:", 0) == 0 ? text.substr(5) : text;
-}
-
-void printLong(const hdfsPathInfo &entry) {
-  bool directory = entry.kind == HDFS_KIND_DIRECTORY;
-  std::string replication = directory ? "-" : std::to_string(entry.replication);
-  printf("%s %3s %-10s %-10s %12lld %s %s\n", permissionText(entry.permissions, entry.kind).c_str(),
-         replication.c_str(), entry.owner ? entry.owner : "", entry.group ? entry.group : "",
-         static_cast<long long>(entry.size), timeText(entry.lastModified).c_str(),
-         shortName(entry.name).c_str());
+  release(shell, entries, count);
+  return status;
 }
 
 int list(Shell &shell, const std::vector<std::string> &arguments) {
-  bool longForm = !arguments.empty() && arguments[0] == "-l";
-  std::vector<std::string> paths(arguments.begin() + (longForm ? 1 : 0), arguments.end());
-  if (paths.empty()) paths.push_back(".");
-  Session &session = shell.session;
-  return forEach(paths, [&](const std::string &path) {
+  std::vector<std::string> paths = arguments.empty() ? std::vector<std::string>{"."} : arguments;
+  std::vector<std::string> json;
+  int status = forEach(paths, [&](const std::string &path) {
     hdfsPathInfo *info = infoOf(shell, "ls", path);
     if (!info) return kFailed;
-    int32_t count = 1;
-    hdfsPathInfo *entries = info;
-    if (info->kind == HDFS_KIND_DIRECTORY) {
-      release(shell, info, 1);
-      std::u16string text = qx(path);
-      int32_t result = session.ops().hdfsListDirectory(session.dfs(), session.context(), shell.fs,
-                                                       text.c_str(), &count, &entries);
-      if (result != 0) return done(shell, false, "ls", path);
-      if (longForm) printf("Found %d items\n", count);
-    }
-    for (int32_t i = 0; i < count; i++) {
-      if (longForm) {
-        printLong(entries[i]);
-      } else {
-        printf("%s\n", shortName(entries[i].name).c_str());
-      }
-    }
-    release(shell, entries, count);
-    return kSucceeded;
+    bool directory = info->kind == HDFS_KIND_DIRECTORY;
+    if (!directory) printEntry(shell, *info, json);
+    release(shell, info, 1);
+    return directory ? listDirectory(shell, path, json) : kSucceeded;
   });
+  if (shell.json) printf("{\"entries\":%s}\n", jsonArray(json, [](auto &e) { return e; }).c_str());
+  return status;
 }
 
 int stat(Shell &shell, const std::vector<std::string> &paths) {
-  return forEach(paths, [&](const std::string &path) {
+  std::vector<std::string> json;
+  int status = forEach(paths, [&](const std::string &path) {
     hdfsPathInfo *info = infoOf(shell, "stat", path);
     if (!info) return kFailed;
-    printf("  Path: %s\n  Kind: %s\n  Size: %lld\n  Replication: %d\n  Block size: %lld\n",
-           info->name, info->kind == HDFS_KIND_DIRECTORY ? "directory" : "file",
-           static_cast<long long>(info->size), info->replication,
-           static_cast<long long>(info->blockSize));
-    printf("  Owner: %s\n  Group: %s\n  Permissions: %04o %s\n  Modified: %s\n  Accessed: %s\n",
-           info->owner ? info->owner : "", info->group ? info->group : "",
-           info->permissions & 07777, permissionText(info->permissions, info->kind).c_str(),
-           timeText(info->lastModified).c_str(), timeText(info->lastAccess).c_str());
+    if (shell.json) {
+      json.push_back(jsonEntry(*info));
+    } else {
+      printf("  Path: %s\n  Kind: %s\n  Size: %lld\n  Replication: %d\n  Block size: %lld\n",
+             info->name, info->kind == HDFS_KIND_DIRECTORY ? "directory" : "file",
+             static_cast<long long>(info->size), info->replication,
+             static_cast<long long>(info->blockSize));
+      printf("  Owner: %s\n  Group: %s\n  Permissions: %04o %s\n  Modified: %s\n  Accessed: %s\n",
+             info->owner ? info->owner : "", info->group ? info->group : "",
+             info->permissions & 07777, permissionText(info->permissions, info->kind).c_str(),
+             timeText(info->lastModified).c_str(), timeText(info->lastAccess).c_str());
+    }
     release(shell, info, 1);
     return kSucceeded;
   });
+  if (shell.json) printf("{\"entries\":%s}\n", jsonArray(json, [](auto &e) { return e; }).c_str());
+  return status;
 }
 
 // The namespace operations with one QXChar path and a 0/-1 result.
@@ -159,84 +169,6 @@ int makeDirectory(Shell &shell, const std::vector<std::string> &paths) {
 
 int remove(Shell &shell, const std::vector<std::string> &paths) {
   return eachPath(shell, paths, shell.session.ops().hdfsDelete, "rm", "No such file or directory");
-}
-
-hdfsFS connectionOf(Shell &shell, const Location &location) {
-  return location.ownTarget ? shell.session.connect(location.target, shell.user) : shell.fs;
-}
-
-int copy(Shell &shell, const std::vector<std::string> &arguments) {
-  Location from = parseLocation(arguments[0]), to = parseLocation(arguments[1]);
-  hdfsFS source = connectionOf(shell, from), destination = connectionOf(shell, to);
-  if (!source || !destination) return kFailed;
-  Session &session = shell.session;
-  int32_t status = 0;
-  std::u16string sourcePath = qx(from.path), destinationPath = qx(to.path);
-  bool ok = session.ops().hdfsCopy(session.dfs(), session.context(), &status, source,
-                                   sourcePath.c_str(), destination, destinationPath.c_str()) == 0;
-  return done(shell, ok, "cp", arguments[0]);
-}
-
-int move(Shell &shell, const std::vector<std::string> &arguments) {
-  Location from = parseLocation(arguments[0]), to = parseLocation(arguments[1]);
-  Session &session = shell.session;
-  int32_t status = 0;
-  if (!from.ownTarget && !to.ownTarget) {
-    std::u16string oldPath = qx(from.path), newPath = qx(to.path);
-    bool ok = session.ops().hdfsRename(session.dfs(), session.context(), &status, shell.fs,
-                                       oldPath.c_str(), newPath.c_str()) == 0;
-    return done(shell, ok, "mv", arguments[0], "cannot be renamed (missing, or in the way)");
-  }
-  hdfsFS source = connectionOf(shell, from), destination = connectionOf(shell, to);
-  if (!source || !destination) return kFailed;
-  bool ok = session.ops().hdfsMove(session.dfs(), session.context(), &status, source,
-                                   from.path.c_str(), destination, to.path.c_str()) == 0;
-  return done(shell, ok, "mv", arguments[0]);
-}
-
-int put(Shell &shell, const std::vector<std::string> &arguments) {
-  Session &session = shell.session;
-  int32_t status = 0;
-  std::u16string local = qx(arguments[0]), path = qx(arguments[1]);
-  Session::WriteSizes sizes = session.writeSizes(shell.fs, arguments[1]);
-  bool ok = session.ops().hdfsCopyFromLocal(session.dfs(), session.context(), &status,
-                                            local.c_str(), shell.fs, path.c_str(), 0,
-                                            sizes.replication, sizes.blockSize) == 0;
-  return done(shell, ok, "put", arguments[0]);
-}
-
-// Copies a file of the file system to a stream through hdfsRead.
-int copyOut(Shell &shell, const char *command, const std::string &path, FILE *out) {
-  Session &session = shell.session;
-  int32_t status = 0;
-  std::u16string text = qx(path);
-  FileHandle *file = session.ops().hdfsOpenFile(session.dfs(), session.context(), &status, shell.fs,
-                                                text.c_str(), 0, 0, 0, 0);
-  if (!file) return done(shell, false, command, path);
-  std::vector<char> buffer(kChunk);
-  bool ok = true;
-  for (int32_t n; ok && (n = session.ops().hdfsRead(session.dfs(), session.context(), &status,
-                                                    shell.fs, file, buffer.data(), kChunk)) != 0;) {
-    ok = n > 0 && fwrite(buffer.data(), 1, static_cast<size_t>(n), out) == static_cast<size_t>(n);
-  }
-  bool closed =
-      session.ops().hdfsCloseFile(session.dfs(), session.context(), &status, shell.fs, file) == 0;
-  return done(shell, ok && closed, command, path);
-}
-
-int cat(Shell &shell, const std::vector<std::string> &arguments) {
-  return forEach(arguments,
-                 [&](const std::string &path) { return copyOut(shell, "cat", path, stdout); });
-}
-
-int get(Shell &shell, const std::vector<std::string> &arguments) {
-  FILE *out = fopen(arguments[1].c_str(), "wb");
-  if (!out) {
-    fprintf(stderr, "qxdfs: get: %s: %s\n", arguments[1].c_str(), strerror(errno));
-    return kFailed;
-  }
-  int result = copyOut(shell, "get", arguments[0], out);
-  return fclose(out) == 0 ? result : kFailed;
 }
 
 int changeMode(Shell &shell, const std::vector<std::string> &arguments) {
@@ -316,10 +248,16 @@ int diskFree(Shell &shell, const std::vector<std::string> &) {
   if (capacity < 0) return done(shell, false, "df", "capacity");
   int64_t used = session.ops().hdfsGetUsed(session.dfs(), session.context(), &status, shell.fs);
   if (used < 0) return done(shell, false, "df", "used");
+  int percent = capacity > 0 ? static_cast<int>(100 * used / capacity) : 0;
+  if (shell.json) {
+    printf("{\"capacity\":%lld,\"used\":%lld,\"available\":%lld,\"usedPercent\":%d}\n",
+           static_cast<long long>(capacity), static_cast<long long>(used),
+           static_cast<long long>(capacity - used), percent);
+    return kSucceeded;
+  }
   printf("%15s %15s %15s %5s\n", "Size", "Used", "Available", "Use%");
-  printf("%15lld %15lld %15lld %4d%%\n", static_cast<long long>(capacity),
-         static_cast<long long>(used), static_cast<long long>(capacity - used),
-         capacity > 0 ? static_cast<int>(100 * used / capacity) : 0);
+  printf("%15s %15s %15s %4d%%\n", sizeText(shell, capacity).c_str(), sizeText(shell, used).c_str(),
+         sizeText(shell, capacity - used).c_str(), percent);
   return kSucceeded;
 }
 
@@ -334,14 +272,29 @@ int blocks(Shell &shell, const std::vector<std::string> &arguments) {
   int32_t result = session.ops().hdfsGetHosts(session.dfs(), session.context(), shell.fs,
                                               path.c_str(), 0, size, &hosts);
   if (result != 0 && !hosts) return done(shell, false, "blocks", path);
+  std::vector<std::string> json;
   for (int64_t i = 0; hosts && hosts[i]; i++) {
-    int64_t first = i * blockSize, last = std::min(size, first + blockSize) - 1;
+    int64_t first = i * blockSize, length = std::min(size, first + blockSize) - first;
+    std::vector<std::string> names;
+    for (char **host = hosts[i]; *host; host++) names.push_back(*host);
+    if (shell.json) {
+      json.push_back("{\"index\":" + std::to_string(i) + ",\"offset\":" + std::to_string(first) +
+                     ",\"length\":" + std::to_string(length) + ",\"hosts\":" +
+                     jsonArray(names, [](const std::string &name) { return jsonText(name); }) +
+                     "}");
+      continue;
+    }
     printf("block %lld (bytes %lld-%lld):", static_cast<long long>(i),
-           static_cast<long long>(first), static_cast<long long>(last));
-    for (char **host = hosts[i]; *host; host++) printf(" %s", *host);
+           static_cast<long long>(first), static_cast<long long>(first + length - 1));
+    for (const std::string &name : names) printf(" %s", name.c_str());
     printf("\n");
   }
   session.ops().hdfsReleaseHosts(session.dfs(), nullptr, hosts);
+  if (shell.json && result == 0) {
+    printf("{\"path\":%s,\"size\":%lld,\"blockSize\":%lld,\"blocks\":%s}\n", jsonText(path).c_str(),
+           static_cast<long long>(size), static_cast<long long>(blockSize),
+           jsonArray(json, [](auto &e) { return e; }).c_str());
+  }
   return done(shell, result == 0, "blocks", path);
 }
 
@@ -419,36 +372,67 @@ int mapJob(Shell &shell, const std::vector<std::string> &arguments) {
 
 const std::vector<Command> &commands() {
   static const std::vector<Command> table = {
-      {"ls", "[-l] [PATH...]",
-       "list a directory (-l: kind, permissions, replication, owner, "
-       "group, size, time, name)",
-       0, kAny, list},
-      {"stat", "PATH...", "describe paths", 1, kAny, stat},
-      {"cat", "PATH...", "print files", 1, kAny, cat},
-      {"get", "PATH LOCAL", "copy a file to a local file", 2, 2, get},
-      {"put", "LOCAL PATH", "upload a local file", 2, 2, put},
-      {"cp", "SOURCE DESTINATION", "copy (either may be hdfs://HOST:PORT/... or file:///...)", 2, 2,
-       copy},
-      {"mv", "SOURCE DESTINATION", "rename, or move to another file system", 2, 2, move},
-      {"rm", "PATH...", "delete paths, directories with all they hold", 1, kAny, remove},
-      {"mkdir", "PATH...", "make directories and their parents", 1, kAny, makeDirectory},
-      {"touch", "PATH...", "make empty files, or set the times of existing ones to now", 1, kAny,
-       touch},
-      {"chmod", "MODE PATH...", "set permissions (octal)", 2, kAny, changeMode},
-      {"chown", "OWNER[:GROUP] PATH...", "set owner and group", 2, kAny, changeOwner},
-      {"setrep", "N PATH...", "set the replication factor", 2, kAny, setReplication},
-      {"blocks", "PATH", "the hosts of each block of a file", 1, 1, blocks},
-      {"df", "", "capacity and use of the file system", 0, 0, diskFree},
-      {"pwd", "", "print the working directory", 0, 0, workingDirectory},
-      {"cd", "DIRECTORY", "set the working directory for the commands after it", 1, 1,
-       changeDirectory},
+      {"ls", "[-lRh] [PATH...]", "list directories and files", "lRh", 0, kAny, list,
+       "  -l  kind and permissions, replication, owner, group, size, time, name\n"
+       "  -R  the directories below, all the way down\n"
+       "  -h  sizes with K, M, G (with -l)\n"
+       "  --json: {\"entries\": [{path, name, kind, size, replication, blockSize, owner, group,\n"
+       "          permissions, modified, modifiedMillis, accessed, accessedMillis}]}\n"},
+      {"stat", "PATH...", "everything the file system says of paths", "", 1, kAny, stat,
+       "  --json: {\"entries\": [...]}, each entry as ls --json gives it\n"},
+      {"cat", "PATH...", "print files", "", 1, kAny, cat, ""},
+      {"get", "[-r] PATH LOCAL", "copy to a local file (or into a local directory)", "r", 2, 2, get,
+       "  -r  copy a directory with everything below it\n"
+       "  The file is written under a hidden name beside LOCAL and renamed after the last byte:\n"
+       "  a failed get leaves nothing behind. A progress line shows on a terminal.\n"},
+      {"put", "[-r] LOCAL PATH", "upload a local file (or into a directory)", "r", 2, 2, put,
+       "  -r  upload a directory with everything below it\n"
+       "  The source is checked (exists, regular file, readable) before anything is created;\n"
+       "  a failed write deletes the partial file. New files take the file system's\n"
+       "  replication and block size. A progress line shows on a terminal.\n"},
+      {"cp", "SOURCE DESTINATION", "copy files or directories", "", 2, 2, copy,
+       "  Either side may name its own file system: hdfs://HOST[:PORT]/..., file:///...\n"},
+      {"mv", "SOURCE DESTINATION", "rename, or move to another file system", "", 2, 2, move,
+       "  Either side may name its own file system: hdfs://HOST[:PORT]/..., file:///...\n"},
+      {"rm", "PATH...", "delete paths, directories with all they hold", "", 1, kAny, remove, ""},
+      {"mkdir", "PATH...", "make directories and their parents", "", 1, kAny, makeDirectory, ""},
+      {"touch", "PATH...", "make empty files, or set the times of existing ones to now", "", 1,
+       kAny, touch, ""},
+      {"chmod", "MODE PATH...", "set permissions (octal)", "", 2, kAny, changeMode, ""},
+      {"chown", "OWNER[:GROUP] PATH...", "set owner and group", "", 2, kAny, changeOwner, ""},
+      {"setrep", "N PATH...", "set the replication factor", "", 2, kAny, setReplication, ""},
+      {"blocks", "PATH", "the hosts of each block of a file", "", 1, 1, blocks,
+       "  --json: {path, size, blockSize, blocks: [{index, offset, length, hosts}]}\n"},
+      {"df", "[-h]", "capacity and use of the file system (HDFS)", "h", 0, 0, diskFree,
+       "  -h  sizes with K, M, G\n"
+       "  --json: {capacity, used, available, usedPercent}\n"},
+      {"pwd", "", "print the working directory", "", 0, 0, workingDirectory, ""},
+      {"cd", "DIRECTORY", "set the working directory for the commands after it", "", 1, 1,
+       changeDirectory, ""},
       {"javac", "SOURCE... OUTDIR [--release V] [--bootclasspath P]",
-       "compile Java sources against the JVM's class path", 2, kAny, compileJava},
-      {"jar", "JAR MAINCLASS [ARG...]", "run a jar's main class (JarDORN)", 2, kAny, runJar},
+       "compile Java sources against the JVM's class path", "", 2, kAny, compileJava, ""},
+      {"jar", "JAR MAINCLASS [ARG...]", "run a jar's main class (JarDORN)", "", 2, kAny, runJar,
+       ""},
       {"mapjob", "INPUT OUTPUT [KEY=VALUE...]",
-       "count the words of INPUT into OUTPUT with a map-reduce job (DORNmap)", 2, kAny, mapJob},
+       "count the words of INPUT into OUTPUT with a map-reduce job (DORNmap)", "", 2, kAny, mapJob,
+       ""},
+      {"config", "DIR", "the options read from DIR and the environment (runs alone)", "", 1, 1,
+       nullptr,
+       "  Reads DIR/xmlopts.xml, ZEL_HADOOP_CONFIG_PATH and ZEL_HADOOP_JAR_PATH as the storage\n"
+       "  engine does.\n"
+       "  --json: {javaWorkPath, ..., hdfsHost, hdfsUser, hdfsPort, optionFlags, options,\n"
+       "          classPath}\n"},
+      {"demo", "", "put a text and 16 MiB of random bytes, get them back, compare", "", 0, 0, demo,
+       ""},
   };
   return table;
+}
+
+const Command *findCommand(const std::string &name) {
+  for (const Command &command : commands()) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
 }
 
 }  // namespace qxdfs

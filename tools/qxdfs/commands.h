@@ -13,7 +13,11 @@ struct Shell {
   Session &session;
   hdfsFS fs;
   std::string user;
-  std::string uri;  // the file system as Hadoop names it (fs.defaultFS of a map job)
+  std::string uri;        // the file system as Hadoop names it (fs.defaultFS of a map job)
+  bool json = false;      // one JSON document instead of text
+  bool progress = false;  // a progress line for long copies (stderr is a terminal)
+  std::string flags;      // the running command's one-letter options
+  bool flag(char letter) const { return flags.find(letter) != std::string::npos; }
 };
 
 // Exit statuses.
@@ -25,12 +29,39 @@ struct Command {
   const char *name;
   const char *arguments;  // as the usage shows them
   const char *summary;
-  size_t least;  // arguments at least
-  size_t most;   // and at most
+  const char *flags;  // the one-letter options it takes
+  size_t least;       // arguments at least
+  size_t most;        // and at most
   int (*run)(Shell &shell, const std::vector<std::string> &arguments);
+  const char *details;  // for help COMMAND
 };
 
 // Every command, in the order the usage lists them.
 const std::vector<Command> &commands();
+const Command *findCommand(const std::string &name);
+
+// The commands that move file contents (transfer.cpp).
+int cat(Shell &shell, const std::vector<std::string> &arguments);
+int get(Shell &shell, const std::vector<std::string> &arguments);
+int put(Shell &shell, const std::vector<std::string> &arguments);
+int copy(Shell &shell, const std::vector<std::string> &arguments);
+int move(Shell &shell, const std::vector<std::string> &arguments);
+// The main job (main.cpp).
+int demo(Shell &shell, const std::vector<std::string> &arguments);
+
+// The exit status of an operation; a failure is told in one line, by its reports or, when the
+// operation reported nothing (Hadoop answered false), by the cause given.
+int done(Shell &shell, bool succeeded, const char *command, const std::string &subject,
+         const char *quietCause = "failed");
+
+// A path's information; NULL after the failure's line ("No such file or directory" when it is
+// missing). Given back with release.
+hdfsPathInfo *infoOf(Shell &shell, const char *command, const std::string &path);
+// The same without a failure line: NULL when the path is missing.
+hdfsPathInfo *peek(Shell &shell, const std::string &path);
+void release(Shell &shell, hdfsPathInfo *entries, int32_t count);
+// A directory's entries (count 0 and NULL for an empty one); false after the failure's line.
+bool listOf(Shell &shell, const char *command, const std::string &path, hdfsPathInfo *&entries,
+            int32_t &count);
 
 }  // namespace qxdfs

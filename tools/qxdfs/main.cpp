@@ -3,8 +3,10 @@
 // dfslink's operations. Several commands may follow each other, separated by ";".
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -12,28 +14,47 @@
 #include <vector>
 
 #include "tools/embedded_hdfs.h"
+#include "tools/qxdfs/cluster.h"
 #include "tools/qxdfs/commands.h"
 
 namespace qxdfs {
 namespace {
 
+const char kSynopsis[] =
+    "usage: qxdfs [--fs local|default|embedded|hdfs://HOST[:PORT]|file:///] [--user NAME]\n"
+    "             [--options DIR] [--verbose] [--quiet] [--json]\n"
+    "             COMMAND [ARGUMENT...] [; COMMAND ...]...\n"
+    "       qxdfs cluster start [--datanodes N] [--dir D] | status | stop\n"
+    "       qxdfs help [COMMAND]\n";
+
 void usage(FILE *out) {
+  fputs(kSynopsis, out);
   fprintf(out,
-          "usage: qxdfs [--fs local|default|embedded|hdfs://HOST:PORT|file:///] [--user NAME]\n"
-          "             [--options DIR] [--verbose] COMMAND [ARGUMENT...] [; COMMAND ...]...\n"
-          "  --fs embedded starts a real HDFS on loopback for the command line's duration\n"
-          "  --options DIR reads DIR/xmlopts.xml and ZEL_HADOOP_CONFIG_PATH, ZEL_HADOOP_JAR_PATH\n"
-          "    as the storage engine does: the file system, its user and the JVM's class path\n"
-          "  --verbose shows every report of the modules, the Java exception chain included\n"
-          "commands:\n");
+          "  --fs embedded   the cluster of 'qxdfs cluster start', or a throwaway one\n"
+          "  --fs default    fs.defaultFS of the Hadoop configuration on the class path\n"
+          "                  (with --options DIR, the directory its environment names)\n"
+          "  --options DIR   read DIR/xmlopts.xml and ZEL_HADOOP_CONFIG_PATH, ZEL_HADOOP_JAR_PATH\n"
+          "                  as the storage engine does: file system, user, class path\n"
+          "  --verbose       every report of the modules, the Java exceptions, Hadoop's log\n"
+          "  --quiet         no progress line\n"
+          "  --json          ls, stat, df, blocks and config print one JSON document\n"
+          "commands (qxdfs help COMMAND tells more):\n");
   for (const Command &command : commands()) {
     std::string call = std::string(command.name) + " " + command.arguments;
-    fprintf(out, "  %-28s %s\n", call.c_str(), command.summary);
+    fprintf(out, "  %-34s %s\n", call.c_str(), command.summary);
   }
-  fprintf(out, "  %-28s %s\n", "config DIR", "print the options read from DIR and the environment");
-  fprintf(out, "  %-28s %s\n", "demo",
-          "put a text and 16 MiB of random bytes, get them back, compare");
   fprintf(out, "exit status: 0 success, 1 an operation failed, 2 usage\n");
+}
+
+int help(const std::string &name) {
+  const Command *command = findCommand(name);
+  if (!command) {
+    fprintf(stderr, "qxdfs: help: %s: no such command\n", name.c_str());
+    return kUsage;
+  }
+  printf("qxdfs %s %s\n  %s\n", command->name, command->arguments, command->summary);
+  if (*command->details) printf("%s", command->details);
+  return kSucceeded;
 }
 
 struct Options {
@@ -41,24 +62,30 @@ struct Options {
   std::string user;
   std::string options;  // a directory with xmlopts.xml
   bool verbose = false;
+  bool quiet = false;
+  bool json = false;
   std::vector<std::vector<std::string>> commands;
 };
 
-// Global options, then commands separated by ";"; false on a usage error.
-bool parseOptions(int argc, char **argv, Options &options) {
+// Global options, then commands separated by ";"; what is wrong, or "".
+std::string parseOptions(int argc, char **argv, Options &options) {
   int i = 1;
   for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
     std::string option = argv[i];
-    if ((option == "--fs" || option == "--user" || option == "--options") && i + 1 < argc) {
+    if (option == "--fs" || option == "--user" || option == "--options") {
+      if (i + 1 == argc) return option + ": missing value";
       (option == "--fs"     ? options.fs
        : option == "--user" ? options.user
                             : options.options) = argv[++i];
-    } else if (option == "--verbose") {
-      options.verbose = true;
+    } else if (option == "--verbose" || option == "--quiet" || option == "--json") {
+      (option == "--verbose" ? options.verbose
+       : option == "--quiet" ? options.quiet
+                             : options.json) = true;
     } else {
-      return false;
+      return option + ": unknown option";
     }
   }
+  if (i == argc) return "missing command";
   options.commands.emplace_back();
   for (; i < argc; i++) {
     if (std::string(argv[i]) == ";") {
@@ -68,29 +95,41 @@ bool parseOptions(int argc, char **argv, Options &options) {
     }
   }
   for (const auto &command : options.commands) {
-    if (command.empty()) return false;
+    if (command.empty()) return "; without a command";
   }
-  return true;
+  return "";
 }
 
-const Command *find(const std::string &name) {
-  for (const Command &command : commands()) {
-    if (name == command.name) return &command;
+// Checks every command before any runs; what is wrong, or "".
+std::string check(const std::vector<std::string> &line) {
+  const Command *command = findCommand(line[0]);
+  if (!command) return line[0] + ": no such command";
+  size_t first = 1;
+  for (; first < line.size() && line[first].size() > 1 && line[first][0] == '-' &&
+         line[first][1] != '-';
+       first++) {
+    for (char flag : line[first].substr(1)) {
+      if (!strchr(command->flags, flag)) return line[0] + ": unknown option -" + flag;
+    }
   }
-  return nullptr;
-}
-
-// Checks every command before any runs.
-bool valid(const std::vector<std::string> &line) {
-  if (line[0] == "demo") return line.size() == 1;
-  if (line[0] == "config") return line.size() == 2;
-  const Command *command = find(line[0]);
-  size_t arguments = line.size() - 1;
-  return command && arguments >= command->least && arguments <= command->most;
+  size_t arguments = line.size() - first;
+  if (arguments < command->least) {
+    return line[0] + ": missing argument (qxdfs " + command->name + " " + command->arguments + ")";
+  }
+  if (arguments > command->most) return line[0] + ": too many arguments";
+  return "";
 }
 
 int run(Shell &shell, const std::vector<std::string> &line) {
-  return find(line[0])->run(shell, {line.begin() + 1, line.end()});
+  const Command *command = findCommand(line[0]);
+  std::vector<std::string> arguments;
+  shell.flags.clear();
+  size_t i = 1;
+  for (; i < line.size() && line[i].size() > 1 && line[i][0] == '-' && line[i][1] != '-'; i++) {
+    shell.flags += line[i].substr(1);
+  }
+  arguments.assign(line.begin() + static_cast<long>(i), line.end());
+  return command->run(shell, arguments);
 }
 
 std::string contentsOf(const std::string &path) {
@@ -98,8 +137,10 @@ std::string contentsOf(const std::string &path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+}  // namespace
+
 // A file goes in and comes back: a short text, printed, and random bytes, compared.
-int demo(Shell &shell) {
+int demo(Shell &shell, const std::vector<std::string> &) {
   std::string local = "/tmp/qxdfs-demo-" + std::to_string(getpid());
   std::string text = "Hello from the storage engine, through dfslink and Hadoop.\n";
   std::string random(16 << 20, '\0');
@@ -124,11 +165,13 @@ int demo(Shell &shell) {
   return status == 0 && !same ? kFailed : status;
 }
 
+namespace {
+
 // config DIR: the options as the storage engine reads them, printed.
 int showOptions(const Options &options, const std::string &directory) {
   Session session(options.verbose);
   if (!session.start() || !session.loadOptions(directory)) return kFailed;
-  printOptions(session.options());
+  printOptions(session.options(), options.json);
   return kSucceeded;
 }
 
@@ -164,12 +207,24 @@ int runAll(Options options, Target target) {
   if (!session.addClassPath()) return kFailed;
   hdfsFS fs = session.connect(target, options.user);
   if (!fs) return kFailed;
-  Shell shell{session, fs, options.user, uriOf(target)};
+  Shell shell{session,
+              fs,
+              options.user,
+              uriOf(target),
+              options.json,
+              !options.quiet && isatty(STDERR_FILENO),
+              ""};
   for (const auto &line : options.commands) {
-    int status = line[0] == "demo" ? demo(shell) : run(shell, line);
+    int status = run(shell, line);
     if (status != kSucceeded) return status;
   }
   return kSucceeded;
+}
+
+// A usage error: one line naming what is wrong, then where to look.
+int refuse(const std::string &what) {
+  fprintf(stderr, "qxdfs: %s\n(qxdfs --help lists the commands and options)\n", what.c_str());
+  return kUsage;
 }
 
 }  // namespace
@@ -177,28 +232,42 @@ int runAll(Options options, Target target) {
 
 int main(int argc, char **argv) {
   using namespace qxdfs;
-  Options options;
-  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "help")) {
+  std::vector<std::string> words(argv + 1, argv + argc);
+  if (words.empty()) return refuse("missing command");
+  if (words[0] == "--help" || (words[0] == "help" && words.size() == 1)) {
     usage(stdout);
     return kSucceeded;
   }
-  bool parsed = parseOptions(argc, argv, options);
-  for (const auto &line : options.commands) parsed = parsed && valid(line);
+  if (words[0] == "help") return words.size() == 2 ? help(words[1]) : refuse("help: one command");
+  if (words[0] == "cluster") return clusterCommand({words.begin() + 1, words.end()});
+  Options options;
+  std::string wrong = parseOptions(argc, argv, options);
+  for (const auto &line : options.commands) {
+    if (wrong.empty()) wrong = check(line);
+    if (wrong.empty() && line[0] == "config" && options.commands.size() > 1) {
+      wrong = "config runs alone";
+    }
+  }
+  if (!wrong.empty()) return refuse(wrong);
   Target target;
-  if (!parsed || (options.fs != "embedded" &&
-                  !parseTarget(options.fs.empty() ? "local" : options.fs, target))) {
-    usage(stderr);
-    return kUsage;
+  if (options.fs != "embedded") {
+    std::string named = options.fs.empty() ? "local" : options.fs;
+    wrong = parseTarget(named, target);
+    if (!wrong.empty()) return refuse("--fs " + named + ": " + wrong);
   }
   EmbeddedHdfs embedded;
   if (options.fs == "embedded") {
-    fprintf(stderr, "qxdfs: starting an embedded HDFS...\n");
-    if (!embedded.start()) {
-      fprintf(stderr, "qxdfs: %s\n", embedded.error().c_str());
-      return kFailed;
+    std::string uri = runningCluster();
+    if (uri.empty()) {
+      fprintf(stderr,
+              "qxdfs: starting a throwaway embedded HDFS (qxdfs cluster start keeps one)\n");
+      if (!embedded.start()) {
+        fprintf(stderr, "qxdfs: %s\n", embedded.error().c_str());
+        return kFailed;
+      }
+      uri = embedded.uri();
     }
-    fprintf(stderr, "qxdfs: embedded HDFS at %s\n", embedded.uri().c_str());
-    parseTarget(embedded.uri(), target);
+    parseTarget(uri, target);
   }
   return runAll(options, target);  // the session ends before an embedded cluster stops
 }

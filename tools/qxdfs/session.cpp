@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <string_view>
 
 #include "extframe/guards.h"
+#include "tools/qxdfs/output.h"
 
 namespace qxdfs {
 namespace {
@@ -66,44 +68,76 @@ void silenceJavaErrors(JNIEnv *env) {
   if (env->ExceptionCheck()) env->ExceptionClear();
 }
 
+jstring javaText(JNIEnv *env, std::u16string_view text) {
+  return env->NewString(reinterpret_cast<const jchar *>(text.data()),
+                        static_cast<jsize>(text.size()));
+}
+
+// Calls a static method with text arguments; its result (a local reference) is let go.
+void callStatic(Session &session, const char *className, const char *method, const char *descriptor,
+                std::u16string_view first, std::u16string_view second) {
+  BridgeState *bridge = session.dfs()->jvm;
+  JNIEnv *env = bridge->operations.getJNIEnv(bridge, session.context());
+  if (!env) return;
+  LocalRef<jstring> one(env, javaText(env, first));
+  LocalRef<jstring> two(env, second.empty() ? nullptr : javaText(env, second));
+  jobject result = nullptr;
+  if (one.get() && (second.empty() || two.get())) {
+    bridge->operations.invokeMethod(bridge, session.context(), env, &result, nullptr,
+                                    JVMLINK_STATIC, nullptr, className, 0, method, descriptor,
+                                    one.get(), two.get());
+  }
+  if (result) env->DeleteLocalRef(result);
+  if (env->ExceptionCheck()) env->ExceptionClear();
+}
+
 }  // namespace
 
-bool parseTarget(const std::string &text, Target &target) {
+std::string parseTarget(const std::string &text, Target &target) {
   target = Target{};
   target.name = text;
   if (text == "local" || text == "default") {
     target.host = qx(text);
-    return true;
+    return "";
   }
   if (text == "file:///" || text == "file://" || text == "file:") {
     target.host = u"local";
-    return true;
+    return "";
   }
   const std::string scheme = "hdfs://";
-  if (!startsWith(text, scheme)) return false;
+  if (!startsWith(text, scheme)) {
+    return "not a file system (local, default, embedded, hdfs://HOST[:PORT] or file:///)";
+  }
   std::string authority = text.substr(scheme.size());
   if (!authority.empty() && authority.back() == '/') authority.pop_back();
   size_t colon = authority.rfind(':');
-  if (colon == std::string::npos || colon == 0) return false;
-  char *end = nullptr;
-  long port = strtol(authority.c_str() + colon + 1, &end, 10);
-  if (*end || port < 1 || port > 65535) return false;
-  target.host = qx(authority.substr(0, colon));
+  std::string host = authority.substr(0, colon);
+  if (host.empty() || host.find_first_of("/@") != std::string::npos) return "no host name";
+  long port = kNameNodePort;
+  if (colon != std::string::npos) {
+    std::string digits = authority.substr(colon + 1);
+    char *end = nullptr;
+    port = digits.empty() ? 0 : strtol(digits.c_str(), &end, 10);
+    if (digits.empty() || *end || port < 1 || port > 65535) return "the port must be 1 to 65535";
+  }
+  target.host = qx(host);
   target.port = static_cast<uint16_t>(port);
-  return true;
+  return "";
 }
 
 Location parseLocation(const std::string &text) {
   Location location;
   location.path = text;
   if (startsWith(text, "file://")) {
-    location.ownTarget = parseTarget("file:///", location.target);
+    location.error = parseTarget("file:///", location.target);
     location.path = text.substr(std::string("file://").size());
+    location.ownTarget = true;
   } else if (startsWith(text, "hdfs://")) {
     size_t slash = text.find('/', std::string("hdfs://").size());
     std::string authority = slash == std::string::npos ? text : text.substr(0, slash);
-    location.ownTarget = parseTarget(authority, location.target);
+    location.error = parseTarget(authority, location.target);
     location.path = slash == std::string::npos ? "/" : text.substr(slash);
+    location.ownTarget = true;
   }
   return location;
 }
@@ -125,9 +159,26 @@ bool Session::start() {
     fail("start", "dfslink");
     return false;
   }
+  return true;
+}
+
+// Hadoop's log lines keep the stderr the JVM started with (the binding takes it when it starts,
+// here); Java's own print-out of exceptions is silenced after that unless --verbose, which also
+// raises the log level to information.
+void Session::startLogging() {
+  const char *system = "java/lang/System";
+  const char *setProperty = "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;";
+  callStatic(*this, system, "setProperty", setProperty, u"org.slf4j.simpleLogger.cacheOutputStream",
+             u"true");
+  if (verbose_) {
+    callStatic(*this, system, "setProperty", setProperty, u"org.slf4j.simpleLogger.defaultLogLevel",
+               u"info");
+  }
+  callStatic(*this, "org/slf4j/LoggerFactory", "getLogger",
+             "(Ljava/lang/String;)Lorg/slf4j/Logger;", u"qxdfs", u"");
+  forget();  // without the binding on the class path, Hadoop's logging stays silent
   BridgeState *bridge = dfs_->jvm;
   if (!verbose_) silenceJavaErrors(bridge->operations.getJNIEnv(bridge, context()));
-  return true;
 }
 
 // The document first: its classpaths element starts the list afresh, and the environment's
@@ -179,6 +230,7 @@ bool Session::addClassPath() {
     return false;
   }
   forget();
+  startLogging();
   return true;
 }
 
@@ -203,8 +255,7 @@ Session::WriteSizes Session::writeSizes(hdfsFS fs, const std::string &path) {
   WriteSizes sizes;
   if (!env) return sizes;
   std::u16string text = qx(path);
-  jstring pathText =
-      env->NewString(reinterpret_cast<const jchar *>(text.data()), static_cast<jsize>(text.size()));
+  jstring pathText = javaText(env, text);
   jobject pathObject = pathText ? bridgeOps.constructNewObjectOfClass(
                                       bridge, context(), env, "org/apache/hadoop/fs/Path",
                                       "(Ljava/lang/String;)V", pathText)
@@ -251,30 +302,53 @@ void Session::fail(const std::string &command, const std::string &subject) {
 
 namespace qxdfs {
 
-void printOptions(const OptionsRecord &options) {
-  auto text = [](const QXChar *value) { return value ? utf8(value) : std::string("(none)"); };
-  printf("javaWorkPath: %s\n", text(options.javaWorkPath).c_str());
-  printf("javaBootstrapPath: %s\n", text(options.javaBootstrapPath).c_str());
-  printf("zelJavaVersion: %s\n", text(options.zelJavaVersion).c_str());
-  printf("hadoopJavaVersion: %s\n", text(options.hadoopJavaVersion).c_str());
-  printf("hdfsWorkPath: %s\n", text(options.hdfsWorkPath).c_str());
-  printf("hdfsWorkingDir: %s\n", text(options.hdfsWorkingDir).c_str());
-  printf("hdfsHost: %s\n", text(options.hdfsHost).c_str());
-  printf("hdfsUser: %s\n", text(options.hdfsUser).c_str());
-  printf("hdfsPort: %u\n", options.hdfsPort);
-  printf("optionFlags: 0x%02X", options.optionFlags);
+void printOptions(const OptionsRecord &options, bool json) {
+  auto text = [](const QXChar *value) { return value ? utf8(value) : std::string(); };
+  const std::pair<const char *, const QXChar *> texts[] = {
+      {"javaWorkPath", options.javaWorkPath},
+      {"javaBootstrapPath", options.javaBootstrapPath},
+      {"zelJavaVersion", options.zelJavaVersion},
+      {"hadoopJavaVersion", options.hadoopJavaVersion},
+      {"hdfsWorkPath", options.hdfsWorkPath},
+      {"hdfsWorkingDir", options.hdfsWorkingDir},
+      {"hdfsHost", options.hdfsHost},
+      {"hdfsUser", options.hdfsUser}};
   const std::pair<uint32_t, const char *> bits[] = {
       {OPTIONS_COMBINE_SPLITS, "combinesplits"},  {OPTIONS_DEBUG_OBS, "debug-obs"},
       {OPTIONS_DEBUG_SPLIT, "debug-split"},       {OPTIONS_KEEP_JAVA_WORK, "keep-java-work"},
       {OPTIONS_KEEP_HDFS_WORK, "keep-hdfs-work"}, {OPTIONS_WHERE_OPTIMIZED, "whereopt"}};
+  std::vector<std::string> set, items;
   for (const auto &[bit, name] : bits) {
-    if (options.optionFlags & bit) printf(" %s", name);
+    if (options.optionFlags & bit) set.push_back(name);
   }
-  printf("\nclassPath: %d items\n", options.classPath.count);
   const char *item = options.classPath.text;
   for (int32_t i = 0; i < options.classPath.count; item += options.classPath.lengths[i++]) {
-    printf("  %s\n", item);
+    items.push_back(item);
   }
+  auto list = [&](const std::vector<std::string> &values, const char *separator, bool quoted) {
+    std::string joined;
+    for (const std::string &value : values) {
+      joined += (joined.empty() ? "" : separator) + (quoted ? jsonText(value) : value);
+    }
+    return joined;
+  };
+  if (json) {
+    printf("{");
+    for (const auto &[name, value] : texts) {
+      printf("\"%s\":%s,", name, value ? jsonText(text(value)).c_str() : "null");
+    }
+    printf("\"hdfsPort\":%u,\"optionFlags\":%u,\"options\":[%s],\"classPath\":[%s]}\n",
+           options.hdfsPort, options.optionFlags, list(set, ",", true).c_str(),
+           list(items, ",", true).c_str());
+    return;
+  }
+  for (const auto &[name, value] : texts) {
+    printf("%s: %s\n", name, value ? text(value).c_str() : "(none)");
+  }
+  printf("hdfsPort: %u\noptionFlags: 0x%02X%s%s\n", options.hdfsPort, options.optionFlags,
+         set.empty() ? "" : " ", list(set, " ", false).c_str());
+  printf("classPath: %d items\n", options.classPath.count);
+  for (const std::string &path : items) printf("  %s\n", path.c_str());
 }
 
 }  // namespace qxdfs

@@ -19,15 +19,19 @@ struct Target {
   std::string name;  // as given, for messages
 };
 
-// Parses --fs values and file-system prefixes of paths: local, default, hdfs://HOST:PORT,
-// file:///; false for anything else.
-bool parseTarget(const std::string &text, Target &target);
+// The name node's port when an address gives none.
+constexpr uint16_t kNameNodePort = 8020;
 
-// A path that may name its own file system ("hdfs://HOST:PORT/path", "file:///path").
+// Parses --fs values and file-system prefixes of paths: local, default, hdfs://HOST[:PORT],
+// file:///; what is wrong with anything else, or "".
+std::string parseTarget(const std::string &text, Target &target);
+
+// A path that may name its own file system ("hdfs://HOST[:PORT]/path", "file:///path").
 struct Location {
   bool ownTarget = false;
   Target target;
   std::string path;
+  std::string error;  // what is wrong with the file system it names
 };
 Location parseLocation(const std::string &text);
 
@@ -45,7 +49,7 @@ class Session {
   bool loadOptions(const std::string &directory);
   const OptionsRecord &options() const { return options_; }
   // Gives the JVM its class path: the options' list when they were read, and the installation's
-  // jar lists.
+  // jar lists; then starts Hadoop's logging.
   bool addClassPath();
   // A connection, kept until the session ends; NULL after the failure's line.
   hdfsFS connect(const Target &target, const std::string &user);
@@ -80,14 +84,16 @@ class Session {
   QXPool *optionsPool_ = nullptr;  // the class path list grows in it
   OptionsRecord options_{};
   bool optionsRead_ = false;
+  void startLogging();
   // Without options, the class path the JVM is given: the jars of the jar root's lists.
   ClassPathList jarListClassPath();
   std::string jarText_;
   std::vector<int32_t> jarLengths_;
 };
 
-// Prints what the options hold: their fields, their bits by name and the class path items.
-void printOptions(const OptionsRecord &options);
+// Prints what the options hold: their fields, their bits by name and the class path items, as
+// text or as one JSON document.
+void printOptions(const OptionsRecord &options, bool json);
 
 // QXChar text of UTF-8 text and back.
 inline std::u16string qx(const std::string &text) {

@@ -38,7 +38,9 @@ import org.apache.hadoop.hdfs.server.namenode.EditLogFileOutputStream;
  *       others empty files (tests that need many entries).
  * </ul>
  *
- * <p>Arguments: [data nodes, default 3] [base directory, default a new temporary one].
+ * <p>Arguments: [data nodes, default 3] [base directory, default a new temporary one]
+ * ["detached"]. A detached cluster reads no commands: it runs until it is terminated (SIGTERM),
+ * then shuts down and removes its directory the same way.
  */
 public final class MiniHdfsLauncher {
   private MiniHdfsLauncher() {}
@@ -57,16 +59,33 @@ public final class MiniHdfsLauncher {
     EditLogFileOutputStream.setShouldSkipFsyncForTesting(true);
     MiniDFSCluster cluster =
         new MiniDFSCluster.Builder(conf, base.toFile()).numDataNodes(dataNodes).build();
+    if (args.length > 2 && args[2].equals("detached")) {
+      Runtime.getRuntime().addShutdownHook(new Thread(() -> shutDown(cluster, base)));
+      announce(cluster);
+      Thread.currentThread().join();
+    }
     try {
-      cluster.waitActive();
-      System.out.println("hdfs://127.0.0.1:" + cluster.getNameNodePort());
-      System.out.flush();
+      announce(cluster);
       serveCommands(cluster);
     } finally {
-      cluster.shutdown(true);
-      removeTree(base);
+      shutDown(cluster, base);
     }
     System.exit(0);
+  }
+
+  private static void announce(MiniDFSCluster cluster) throws IOException {
+    cluster.waitActive();
+    System.out.println("hdfs://127.0.0.1:" + cluster.getNameNodePort());
+    System.out.flush();
+  }
+
+  private static void shutDown(MiniDFSCluster cluster, java.nio.file.Path base) {
+    cluster.shutdown(true);
+    try {
+      removeTree(base);
+    } catch (IOException e) {
+      System.err.println("could not remove " + base + ": " + e);
+    }
   }
 
   private static void serveCommands(MiniDFSCluster cluster) throws IOException {

@@ -1,0 +1,170 @@
+#include "tools/qxdfs/cluster.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "tools/embedded_hdfs.h"
+#include "tools/qxdfs/commands.h"
+
+namespace qxdfs {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Where the record lives: QXDFS_CLUSTER_HOME, or a directory of the user's own under /tmp.
+std::string home() {
+  const char *chosen = getenv("QXDFS_CLUSTER_HOME");
+  if (chosen && *chosen) return chosen;
+  return "/tmp/qxdfs-cluster-" + std::to_string(getuid());
+}
+
+std::string recordPath() {
+  return home() + "/cluster";
+}
+
+std::string logPath() {
+  return home() + "/cluster.log";
+}
+
+struct Record {
+  pid_t pid = -1;
+  std::string uri;
+  int dataNodes = 0;
+  std::string directory;
+};
+
+bool readRecord(Record &record) {
+  std::ifstream in(recordPath());
+  return static_cast<bool>(in >> record.pid >> record.uri >> record.dataNodes >> record.directory);
+}
+
+// The launcher is still there: the process lives, is not a zombie, and is the launcher (a pid
+// may have been reused).
+bool launcherRuns(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/stat");
+  std::string pidText, name, state;
+  if (pid <= 0 || !(status >> pidText >> name >> state) || state == "Z") return false;
+  std::ifstream command("/proc/" + std::to_string(pid) + "/cmdline");
+  std::string words(std::istreambuf_iterator<char>(command), {});
+  return words.find("qxhost.minihdfs.MiniHdfsLauncher") != std::string::npos;
+}
+
+void forget(const Record &record) {
+  std::error_code ignored;
+  if (!record.directory.empty()) fs::remove_all(record.directory, ignored);
+  fs::remove(recordPath(), ignored);
+  fs::remove(logPath(), ignored);
+  fs::remove(home(), ignored);  // only when empty
+}
+
+// The record of a running cluster; a stale one is cleaned up and told about.
+bool running(Record &record) {
+  if (!readRecord(record)) return false;
+  if (launcherRuns(record.pid)) return true;
+  fprintf(stderr, "qxdfs: cluster: the cluster at %s (pid %d) went away; cleaned up\n",
+          record.uri.c_str(), record.pid);
+  forget(record);
+  return false;
+}
+
+int usage(const char *why) {
+  fprintf(stderr,
+          "qxdfs: cluster: %s\nusage: qxdfs cluster start [--datanodes N] [--dir D] | status | "
+          "stop\n",
+          why);
+  return kUsage;
+}
+
+int start(const std::vector<std::string> &arguments) {
+  int dataNodes = 3;
+  std::string directory = home() + "/data";
+  for (size_t i = 1; i < arguments.size(); i += 2) {
+    if (i + 1 >= arguments.size()) return usage("missing value");
+    if (arguments[i] == "--datanodes") {
+      dataNodes = atoi(arguments[i + 1].c_str());
+      if (dataNodes < 1 || dataNodes > 16) return usage("--datanodes must be 1 to 16");
+    } else if (arguments[i] == "--dir") {
+      directory = fs::absolute(arguments[i + 1]).string();
+    } else {
+      return usage(("unknown option " + arguments[i]).c_str());
+    }
+  }
+  Record record;
+  if (running(record)) {
+    fprintf(stderr, "qxdfs: cluster: already running at %s (pid %d)\n", record.uri.c_str(),
+            record.pid);
+    return kFailed;
+  }
+  std::error_code error;
+  if (fs::exists(directory) && !fs::is_empty(directory, error)) {
+    fprintf(stderr, "qxdfs: cluster: %s: not empty (the cluster removes its directory)\n",
+            directory.c_str());
+    return kFailed;
+  }
+  fs::create_directories(home(), error);
+  fprintf(stderr, "qxdfs: starting an embedded HDFS with %d data node%s...\n", dataNodes,
+          dataNodes == 1 ? "" : "s");
+  DetachedHdfs started = startDetachedHdfs(dataNodes, directory, logPath());
+  if (started.pid < 0) {
+    fprintf(stderr, "qxdfs: cluster: %s\n", started.error.c_str());
+    return kFailed;
+  }
+  std::ofstream(recordPath()) << started.pid << ' ' << started.uri << ' ' << dataNodes << ' '
+                              << directory << '\n';
+  printf("%s\n", started.uri.c_str());
+  return kSucceeded;
+}
+
+int status() {
+  Record record;
+  if (!running(record)) {
+    printf("no cluster running\n");
+    return kFailed;
+  }
+  printf("running at %s (pid %d, %d data node%s, directory %s)\n", record.uri.c_str(), record.pid,
+         record.dataNodes, record.dataNodes == 1 ? "" : "s", record.directory.c_str());
+  return kSucceeded;
+}
+
+int stop() {
+  Record record;
+  if (!running(record)) {
+    fprintf(stderr, "qxdfs: cluster: no cluster running\n");
+    return kFailed;
+  }
+  kill(record.pid, SIGTERM);  // the launcher shuts the cluster down and removes its directory
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (launcherRuns(record.pid) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (launcherRuns(record.pid)) kill(record.pid, SIGKILL);
+  forget(record);
+  fprintf(stderr, "qxdfs: cluster at %s stopped\n", record.uri.c_str());
+  return kSucceeded;
+}
+
+}  // namespace
+
+int clusterCommand(const std::vector<std::string> &arguments) {
+  if (arguments.empty()) return usage("start, status or stop?");
+  if (arguments[0] == "start") return start(arguments);
+  if (arguments.size() > 1) return usage("too many arguments");
+  if (arguments[0] == "status") return status();
+  if (arguments[0] == "stop") return stop();
+  return usage(("unknown command " + arguments[0]).c_str());
+}
+
+std::string runningCluster() {
+  Record record;
+  return running(record) ? record.uri : "";
+}
+
+}  // namespace qxdfs

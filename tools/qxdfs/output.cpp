@@ -1,0 +1,109 @@
+#include "tools/qxdfs/output.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace qxdfs {
+
+std::string shortName(const char *name) {
+  std::string text = name ? name : "";
+  for (const char *scheme : {"hdfs://", "file://"}) {
+    if (text.rfind(scheme, 0) == 0) {
+      size_t slash = text.find('/', strlen(scheme));
+      return slash == std::string::npos ? "/" : text.substr(slash);
+    }
+  }
+  return text.rfind("file:", 0) == 0 ? text.substr(5) : text;
+}
+
+std::string permissionText(int16_t bits, int32_t kind) {
+  std::string text(1, kind == HDFS_KIND_DIRECTORY ? 'd' : '-');
+  const char *letters = "rwx";
+  for (int shift = 8; shift >= 0; shift--)
+    text += (bits >> shift) & 1 ? letters[(8 - shift) % 3] : '-';
+  if (bits & 01000) text.back() = text.back() == 'x' ? 't' : 'T';
+  return text;
+}
+
+namespace {
+
+std::string formatTime(double seconds, const char *format, bool utc) {
+  time_t when = static_cast<time_t>(seconds);
+  struct tm parts;
+  if (utc) {
+    gmtime_r(&when, &parts);
+  } else {
+    localtime_r(&when, &parts);
+  }
+  char text[32];
+  strftime(text, sizeof text, format, &parts);
+  return text;
+}
+
+}  // namespace
+
+std::string timeText(double seconds) {
+  return formatTime(seconds, "%Y-%m-%d %H:%M", false);
+}
+
+std::string humanSize(int64_t bytes) {
+  const char *prefixes = "KMGTPE";
+  if (bytes < 1024) return std::to_string(bytes);
+  double value = static_cast<double>(bytes);
+  int prefix = -1;
+  while (value >= 1024 && prefix < 5) {
+    value /= 1024;
+    prefix++;
+  }
+  char text[32];
+  snprintf(text, sizeof text, "%.1f %c", value, prefixes[prefix]);
+  std::string result = text;
+  size_t zero = result.find(".0 ");
+  return zero == std::string::npos ? result : result.erase(zero, 2);
+}
+
+std::string jsonText(std::string_view text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escape[8];
+      snprintf(escape, sizeof escape, "\\u%04x", c);
+      quoted += escape;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+namespace {
+
+std::string jsonTime(const char *name, double seconds) {
+  return "\"" + std::string(name) +
+         "\":" + jsonText(formatTime(seconds, "%Y-%m-%dT%H:%M:%SZ", true)) + ",\"" + name +
+         "Millis\":" + std::to_string(static_cast<long long>(seconds) * 1000);
+}
+
+}  // namespace
+
+std::string jsonEntry(const hdfsPathInfo &entry) {
+  std::string path = shortName(entry.name);
+  std::string name = path.substr(path.rfind('/') + 1);
+  char mode[8];
+  snprintf(mode, sizeof mode, "%04o", entry.permissions & 07777);
+  auto number = [](long long value) { return std::to_string(value); };
+  auto text = [](const char *value) { return value ? jsonText(value) : std::string("null"); };
+  return "{\"path\":" + jsonText(path) + ",\"name\":" + jsonText(name) +
+         ",\"kind\":" + (entry.kind == HDFS_KIND_DIRECTORY ? "\"directory\"" : "\"file\"") +
+         ",\"size\":" + number(entry.size) + ",\"replication\":" + number(entry.replication) +
+         ",\"blockSize\":" + number(entry.blockSize) + ",\"owner\":" + text(entry.owner) +
+         ",\"group\":" + text(entry.group) + ",\"permissions\":" + jsonText(mode) + "," +
+         jsonTime("modified", entry.lastModified) + "," + jsonTime("accessed", entry.lastAccess) +
+         "}";
+}
+
+}  // namespace qxdfs

@@ -1,0 +1,27 @@
+// What the commands print: names, permissions, sizes and times for people, and JSON for scripts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "dfslink/hdfs/dfslink.h"
+
+namespace qxdfs {
+
+// A name as the file system gave it, without its scheme and authority.
+std::string shortName(const char *name);
+// "drwxr-xr-x", "-rw-r--r--" (sticky bit as t or T).
+std::string permissionText(int16_t bits, int32_t kind);
+// Local time to the minute, for listings.
+std::string timeText(double seconds);
+// A size with a binary prefix, as Hadoop's shell prints it with -h: "0", "512", "1.5 K", "2 G".
+std::string humanSize(int64_t bytes);
+
+// A JSON string: quoted, with what must be escaped escaped.
+std::string jsonText(std::string_view text);
+// One path's information as a JSON object: sizes in bytes, times in ISO 8601 (UTC) and epoch
+// milliseconds.
+std::string jsonEntry(const hdfsPathInfo &entry);
+
+}  // namespace qxdfs
