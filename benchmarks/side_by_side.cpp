@@ -149,6 +149,7 @@ class Java {
     check();
   }
   JNIEnv *env() { return env_; }
+  jmethodID readMethod() { return env_->GetMethodID(inputStream_, "read", "([BII)I"); }
 
  private:
   jclass global(jclass local) {
@@ -241,6 +242,21 @@ class Bench {
           interleaved(settings_.rounds, settings_.size, dfslinkRead, [&] { javaRead(false); }));
       printRow(name, "read (Java copies to native)", chunkName(chunk),
                interleaved(settings_.rounds, settings_.size, dfslinkRead, [&] { javaRead(true); }));
+      // The floor of any call per read through JNI: a bare call with a cached method id and the
+      // copy out, without dfslink, against the same Java loop.
+      jmethodID readMethod = java_.readMethod();
+      auto bareRead = [&] {
+        jobject in = java_.open(fs, path);
+        int64_t total = 0;
+        for (jint n; (n = env->CallIntMethod(in, readMethod, array, 0, chunk)) > 0;) {
+          env->GetByteArrayRegion(array, 0, n, reinterpret_cast<jbyte *>(buffer.data()));
+          total += n;
+        }
+        java_.close(in, true);
+        if (total != settings_.size) fail("a bare JNI read came short");
+      };
+      printRow(name, "bare JNI read + copy vs Java", chunkName(chunk),
+               interleaved(settings_.rounds, settings_.size, bareRead, [&] { javaRead(false); }));
       // Positioned reads build a block reader each: small ones cover less of the file.
       int64_t preadBytes = std::min<int64_t>(settings_.size, 512LL * chunk);
       auto javaPread = [&] {

@@ -8,6 +8,9 @@ namespace {
 
 const char kReadText[] = "org.apache.hadoop.fs.FSDataInputStream::read";
 const char kWriteText[] = "org.apache.hadoop.fs.FSDataOutputStream::write";
+// From this length on, a stream that can reads straight into the caller's memory; below it the
+// handle's kept array is faster (a ByteBuffer read costs more per call than the copy it saves).
+constexpr int32_t kDirectReadFrom = 64 << 10;
 
 enum class Needs { AnyStream, Input, Output };
 
@@ -192,7 +195,8 @@ int32_t hdfsRead(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, 
     return kFailed;
   }
   JNIEnv *env = start.env;
-  if (length > 0 && readsIntoNativeMemory(dfs, context, env, file, kSequentialNative)) {
+  if (length >= kDirectReadFrom &&
+      readsIntoNativeMemory(dfs, context, env, file, kSequentialNative)) {
     return readIntoNative(dfs, context, status, env, file, nullptr, buffer, length, name);
   }
   TransferArray array(dfs, env, file, length);
@@ -218,7 +222,8 @@ int32_t hdfsPread(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
     return kFailed;
   }
   JNIEnv *env = start.env;
-  if (length > 0 && readsIntoNativeMemory(dfs, context, env, file, kPositionedNative)) {
+  if (length >= kDirectReadFrom &&
+      readsIntoNativeMemory(dfs, context, env, file, kPositionedNative)) {
     return readIntoNative(dfs, context, status, env, file, &position, buffer, length, "hdfsPread");
   }
   TransferArray array(dfs, env, file, length);

@@ -210,7 +210,9 @@ TEST_F(QxdfsTest, AClusterStartedOnceServesTheCommandsAfterIt) {
   EXPECT_EQ(pipe.err, "") << "no progress line in a pipe";
   std::cout << "cluster start " << startSeconds << " s; three commands " << commandSeconds
             << " s\n";
+#ifndef QX_SANITIZED
   EXPECT_LT(commandSeconds, startSeconds);
+#endif
 
   Outcome stop = qxdfs("cluster stop", home);
   EXPECT_EQ(stop.status, 0) << stop.err;
