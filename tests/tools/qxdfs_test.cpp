@@ -190,8 +190,8 @@ TEST_F(QxdfsTest, AClusterStartedOnceServesTheCommandsAfterIt) {
   std::ofstream(directory + "/big", std::ios::binary) << std::string(6 << 20, 'x');
   auto commands = clock();
   Outcome terminal = runCommand("script -qec '" + std::string(QX_QXDFS) + " --fs embedded put " +
-                                directory + "/big /big \\; mkdir /private \\; chmod 700 " +
-                                "/private \\; touch /private/f' /dev/null");
+                                directory + "/big /big \\; cp /big /copy \\; mkdir /private " +
+                                "\\; chmod 700 /private \\; touch /private/f' /dev/null");
   Outcome refused = qxdfs("--fs embedded --user other ls /private", home);
   Outcome json = qxdfs(
       "--fs embedded --json ls /big | python3 -c 'import json,sys; "
@@ -201,6 +201,8 @@ TEST_F(QxdfsTest, AClusterStartedOnceServesTheCommandsAfterIt) {
   EXPECT_EQ(terminal.status, 0) << terminal.err;
   EXPECT_NE(terminal.out.find("\r\033[K" + directory + "/big  100%  6 M of 6 M"), std::string::npos)
       << terminal.out;
+  EXPECT_NE(terminal.out.find("\r\033[K/big "), std::string::npos)
+      << "cp watched: " << terminal.out;
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.err.substr(0, refused.err.find('\n')),
             "qxdfs: ls: /private: Permission denied: user=other, access=READ_EXECUTE, "
@@ -219,7 +221,8 @@ TEST_F(QxdfsTest, AClusterStartedOnceServesTheCommandsAfterIt) {
   EXPECT_FALSE(std::filesystem::exists(directory + "/cluster")) << "record and data removed";
   std::ifstream state("/proc/" + pid + "/stat");
   std::string word, letter;
-  EXPECT_TRUE(!(state >> word >> word >> letter) || letter == "Z") << "launcher " << pid << " ended";
+  EXPECT_TRUE(!(state >> word >> word >> letter) || letter == "Z")
+      << "launcher " << pid << " ended";
   EXPECT_EQ(qxdfs("cluster status", home).status, 1);
   unsetenv("QXDFS_CLUSTER_HOME");
 }

@@ -370,6 +370,11 @@ int mapJob(Shell &shell, const std::vector<std::string> &arguments) {
 
 }  // namespace
 
+const char kOtherSystems[] =
+    "  Either side may name its own file system: hdfs://HOST[:PORT]/..., file:///...\n"
+    "  A file of 4 MiB and more shows its progress on a terminal (the destination's size as\n"
+    "  the file system reports it).\n";
+
 const std::vector<Command> &commands() {
   static const std::vector<Command> table = {
       {"ls", "[-lRh] [PATH...]", "list directories and files", "lRh", 0, kAny, list,
@@ -390,10 +395,9 @@ const std::vector<Command> &commands() {
        "  The source is checked (exists, regular file, readable) before anything is created;\n"
        "  a failed write deletes the partial file. New files take the file system's\n"
        "  replication and block size. A progress line shows on a terminal.\n"},
-      {"cp", "SOURCE DESTINATION", "copy files or directories", "", 2, 2, copy,
-       "  Either side may name its own file system: hdfs://HOST[:PORT]/..., file:///...\n"},
+      {"cp", "SOURCE DESTINATION", "copy files or directories", "", 2, 2, copy, kOtherSystems},
       {"mv", "SOURCE DESTINATION", "rename, or move to another file system", "", 2, 2, move,
-       "  Either side may name its own file system: hdfs://HOST[:PORT]/..., file:///...\n"},
+       kOtherSystems},
       {"rm", "PATH...", "delete paths, directories with all they hold", "", 1, kAny, remove, ""},
       {"mkdir", "PATH...", "make directories and their parents", "", 1, kAny, makeDirectory, ""},
       {"touch", "PATH...", "make empty files, or set the times of existing ones to now", "", 1,

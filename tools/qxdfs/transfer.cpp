@@ -1,16 +1,20 @@
 // The commands that move file contents: cat, get and put through the stream operations, cp and
-// mv through the copy and move operations. Nothing is left half-done: get writes a hidden file
-// beside its target and renames it after the last byte, put checks its source before it creates
-// anything and deletes what it wrote when a write fails.
+// mv through the copy and move operations (watched from another thread for their progress). Nothing
+// is left half-done: get writes a hidden file beside its target and renames it after the last byte,
+// put checks its source before it creates anything and deletes what it wrote when a write fails.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "tools/qxdfs/commands.h"
 #include "tools/qxdfs/output.h"
@@ -36,8 +40,9 @@ class Progress {
   Progress(const Progress &) = delete;
   Progress &operator=(const Progress &) = delete;
 
-  void add(int64_t bytes) {
-    done_ += bytes;
+  void add(int64_t bytes) { reach(done_ + bytes); }
+  void reach(int64_t done) {
+    done_ = std::min(done, total_);
     if (!shown_) return;
     Clock::time_point now = Clock::now();
     if (drawn_ && now - drawnAt_ < std::chrono::milliseconds(100) && done_ < total_) return;
@@ -194,13 +199,73 @@ int putTree(Shell &shell, const std::string &local, const std::string &path) {
   return error ? localFailure("put", local, error.message()) : kSucceeded;
 }
 
-// Where a copy lands: into an existing directory under the source's name, else the path itself.
-std::string landing(Shell &shell, const std::string &source, const std::string &destination) {
-  hdfsPathInfo *info = peek(shell, destination);
-  bool directory = info && info->kind == HDFS_KIND_DIRECTORY;
-  if (info) release(shell, info, 1);
-  return directory ? joined(destination, baseName(source)) : destination;
+// A path's size and kind on a connection, asked with a message context of the caller's; -1 for
+// a path that is missing.
+int64_t sizeOf(Shell &shell, QXMessageContext *context, hdfsFS fs, const std::string &path,
+               bool *directory = nullptr) {
+  Session &session = shell.session;
+  int32_t status = 0;
+  std::u16string text = qx(path);
+  hdfsPathInfo *info =
+      session.ops().hdfsGetPathInfo(session.dfs(), context, &status, fs, text.c_str());
+  if (!info) return -1;
+  int64_t size = info->size;
+  if (directory) *directory = info->kind == HDFS_KIND_DIRECTORY;
+  session.ops().hdfsReleasePathInfo(session.dfs(), nullptr, info, 1);
+  return size;
 }
+
+// Where a copy lands: into an existing directory under the source's name, else the path itself.
+std::string landing(Shell &shell, hdfsFS fs, const std::string &source,
+                    const std::string &destination) {
+  bool directory = false;
+  bool there = sizeOf(shell, shell.session.context(), fs, destination, &directory) >= 0;
+  shell.session.forget();
+  return there && directory ? joined(destination, baseName(source)) : destination;
+}
+
+// The progress of a copy made by one call (cp, mv): another thread reads the destination's size
+// as the file system reports it (HDFS counts the blocks completed) until the copy ends.
+class CopyWatch {
+ public:
+  CopyWatch(Shell &shell, const Location &from, hdfsFS source, const Location &to,
+            hdfsFS destination) {
+    if (!shell.progress) return;
+    bool directory = true;
+    int64_t total = sizeOf(shell, shell.session.context(), source, from.path, &directory);
+    shell.session.forget();
+    if (directory || total < kProgressFrom) return;
+    std::string landed = landing(shell, destination, from.path, to.path);
+    watcher_ = std::thread([this, &shell, destination, landed, name = from.path, total] {
+      hostkernel::MessageContext quiet(nullptr);  // a file not there yet is no failure
+      Progress progress(shell, name, total);
+      std::unique_lock<std::mutex> lock(mutex_);
+      while (!ended_) {
+        lock.unlock();
+        progress.reach(std::max<int64_t>(0, sizeOf(shell, quiet.get(), destination, landed)));
+        lock.lock();
+        changed_.wait_for(lock, std::chrono::milliseconds(200), [this] { return ended_; });
+      }
+    });
+  }
+  ~CopyWatch() {
+    if (!watcher_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ended_ = true;
+    }
+    changed_.notify_one();
+    watcher_.join();
+  }
+  CopyWatch(const CopyWatch &) = delete;
+  CopyWatch &operator=(const CopyWatch &) = delete;
+
+ private:
+  std::thread watcher_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool ended_ = false;
+};
 
 hdfsFS connectionOf(Shell &shell, const Location &location) {
   return location.ownTarget ? shell.session.connect(location.target, shell.user) : shell.fs;
@@ -248,7 +313,7 @@ int put(Shell &shell, const std::vector<std::string> &arguments) {
     return localFailure("put", local, "not a regular file");
   }
   if (access(local.c_str(), R_OK) != 0) return localFailure("put", local, strerror(errno));
-  return putTree(shell, local, landing(shell, local, arguments[1]));
+  return putTree(shell, local, landing(shell, shell.fs, local, arguments[1]));
 }
 
 int copy(Shell &shell, const std::vector<std::string> &arguments) {
@@ -260,6 +325,7 @@ int copy(Shell &shell, const std::vector<std::string> &arguments) {
   Session &session = shell.session;
   int32_t status = 0;
   std::u16string sourcePath = qx(from.path), destinationPath = qx(to.path);
+  CopyWatch watch(shell, from, source, to, destination);
   bool ok = session.ops().hdfsCopy(session.dfs(), session.context(), &status, source,
                                    sourcePath.c_str(), destination, destinationPath.c_str()) == 0;
   return done(shell, ok, "cp", arguments[0]);
@@ -279,6 +345,7 @@ int move(Shell &shell, const std::vector<std::string> &arguments) {
   }
   hdfsFS source = connectionOf(shell, from), destination = connectionOf(shell, to);
   if (!source || !destination) return kFailed;
+  CopyWatch watch(shell, from, source, to, destination);
   bool ok = session.ops().hdfsMove(session.dfs(), session.context(), &status, source,
                                    from.path.c_str(), destination, to.path.c_str()) == 0;
   return done(shell, ok, "mv", arguments[0]);
