@@ -185,6 +185,12 @@ Result queryStream(DfsLinkState *dfs, QXMessageContext *context, FileHandle *fil
   return value;
 }
 
+// Whether a read of this length goes straight into the caller's memory.
+bool readsDirect(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, FileHandle *file,
+                 int32_t length, NativeRead kind) {
+  return length >= kDirectReadFrom && readsIntoNativeMemory(dfs, context, env, file, kind);
+}
+
 }  // namespace
 
 int32_t hdfsRead(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, hdfsFS,
@@ -195,8 +201,7 @@ int32_t hdfsRead(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, 
     return kFailed;
   }
   JNIEnv *env = start.env;
-  if (length >= kDirectReadFrom &&
-      readsIntoNativeMemory(dfs, context, env, file, kSequentialNative)) {
+  if (readsDirect(dfs, context, env, file, length, kSequentialNative)) {
     return readIntoNative(dfs, context, status, env, file, nullptr, buffer, length, name);
   }
   TransferArray array(dfs, env, file, length);
@@ -222,8 +227,7 @@ int32_t hdfsPread(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
     return kFailed;
   }
   JNIEnv *env = start.env;
-  if (length >= kDirectReadFrom &&
-      readsIntoNativeMemory(dfs, context, env, file, kPositionedNative)) {
+  if (readsDirect(dfs, context, env, file, length, kPositionedNative)) {
     return readIntoNative(dfs, context, status, env, file, &position, buffer, length, "hdfsPread");
   }
   TransferArray array(dfs, env, file, length);
