@@ -118,6 +118,25 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
   EXPECT_EQ(help.out.rfind("qxdfs ls [-lRh] [PATH...]\n", 0), 0u) << help.out;
 }
 
+// A copy stopped by SIGTERM (once the file it writes shows) removes what it made.
+TEST_F(QxdfsTest, AnInterruptedCopyLeavesNothingBehind) {
+  std::filesystem::create_directories(directory + "/in");
+  std::filesystem::create_directories(directory + "/out");
+  std::ofstream(directory + "/in/big").close();
+  std::filesystem::resize_file(directory + "/in/big", 1LL << 30);  // sparse
+  for (const auto &[command, shows] : std::vector<std::pair<std::string, std::string>>{
+           {"get " + directory + "/in/big " + directory + "/out/big", ".big.qxdfs-"},
+           {"put " + directory + "/in/big " + directory + "/out/big", "big"}}) {
+    Outcome run = runCommand(std::string(QX_QXDFS) + " " + command + " 2>&1 & p=$!; " +
+                             "for i in $(seq 3000); do ls -A " + directory + "/out | grep -q '^" +
+                             shows + "' && break; sleep 0.01; done; kill -TERM $p; wait $p");
+    EXPECT_EQ(run.status, 1) << command;
+    EXPECT_EQ(run.out,
+              "qxdfs: " + command.substr(0, 3) + ": " + directory + "/in/big: interrupted\n");
+    EXPECT_TRUE(std::filesystem::is_empty(directory + "/out")) << command;
+  }
+}
+
 // ls, stat and config as JSON, read back by a JSON parser and held against the files made.
 TEST_F(QxdfsTest, JsonDocumentsDescribeTheFilesMade) {
   std::filesystem::create_directories(directory + "/t/sub");

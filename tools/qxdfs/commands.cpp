@@ -389,12 +389,13 @@ const std::vector<Command> &commands() {
       {"get", "[-r] PATH LOCAL", "copy to a local file (or into a local directory)", "r", 2, 2, get,
        "  -r  copy a directory with everything below it\n"
        "  The file is written under a hidden name beside LOCAL and renamed after the last byte:\n"
-       "  a failed get leaves nothing behind. A progress line shows on a terminal.\n"},
+       "  a failed or interrupted get leaves nothing behind. A progress line shows on a\n"
+       "  terminal.\n"},
       {"put", "[-r] LOCAL PATH", "upload a local file (or into a directory)", "r", 2, 2, put,
        "  -r  upload a directory with everything below it\n"
        "  The source is checked (exists, regular file, readable) before anything is created;\n"
-       "  a failed write deletes the partial file. New files take the file system's\n"
-       "  replication and block size. A progress line shows on a terminal.\n"},
+       "  a failed or interrupted write deletes the partial file. New files take the file\n"
+       "  system's replication and block size. A progress line shows on a terminal.\n"},
       {"cp", "SOURCE DESTINATION", "copy files or directories", "", 2, 2, copy, kOtherSystems},
       {"mv", "SOURCE DESTINATION", "rename, or move to another file system", "", 2, 2, move,
        kOtherSystems},

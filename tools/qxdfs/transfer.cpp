@@ -3,10 +3,12 @@
 // is left half-done: get writes a hidden file beside its target and renames it after the last byte,
 // put checks its source before it creates anything and deletes what it wrote when a write fails.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -77,6 +79,41 @@ std::string joined(const std::string &directory, const std::string &name) {
   return directory.empty() || directory.back() == '/' ? directory + name : directory + "/" + name;
 }
 
+int localFailure(const char *command, const std::string &path, const std::string &cause) {
+  fprintf(stderr, "qxdfs: %s: %s: %s\n", command, path.c_str(), cause.c_str());
+  return kFailed;
+}
+
+// Set by Ctrl-C or a termination request while get or put copies: the loop stops at the next
+// chunk and what it made is removed. A second signal ends the process at once.
+std::atomic<bool> interrupted{false};
+
+void noteInterrupt(int) {
+  interrupted = true;
+}
+
+class Interruptible {
+ public:
+  Interruptible() {
+    struct sigaction action = {};
+    action.sa_handler = noteInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    for (int i = 0; i < 2; i++) {
+      sigaction(kSignals[i], nullptr, &before_[i]);
+      if (before_[i].sa_handler != SIG_IGN) sigaction(kSignals[i], &action, nullptr);  // nohup
+    }
+  }
+  ~Interruptible() {
+    for (int i = 0; i < 2; i++) sigaction(kSignals[i], &before_[i], nullptr);
+  }
+  Interruptible(const Interruptible &) = delete;
+  Interruptible &operator=(const Interruptible &) = delete;
+
+ private:
+  static constexpr int kSignals[2] = {SIGINT, SIGTERM};
+  struct sigaction before_[2];
+};
+
 // Copies a file of the file system to a stream through hdfsRead.
 int copyOut(Shell &shell, const char *command, const std::string &path, FILE *out, int64_t size) {
   Session &session = shell.session;
@@ -88,19 +125,16 @@ int copyOut(Shell &shell, const char *command, const std::string &path, FILE *ou
   std::vector<char> buffer(kChunk);
   Progress progress(shell, path, size);
   bool ok = true;
-  for (int32_t n; ok && (n = session.ops().hdfsRead(session.dfs(), session.context(), &status,
-                                                    shell.fs, file, buffer.data(), kChunk)) != 0;) {
+  for (int32_t n; ok && !interrupted &&
+                  (n = session.ops().hdfsRead(session.dfs(), session.context(), &status, shell.fs,
+                                              file, buffer.data(), kChunk)) != 0;) {
     ok = n > 0 && fwrite(buffer.data(), 1, static_cast<size_t>(n), out) == static_cast<size_t>(n);
     if (ok) progress.add(n);
   }
   bool closed =
       session.ops().hdfsCloseFile(session.dfs(), session.context(), &status, shell.fs, file) == 0;
+  if (interrupted) return localFailure(command, path, "interrupted");
   return done(shell, ok && closed, command, path);
-}
-
-int localFailure(const char *command, const std::string &path, const std::string &cause) {
-  fprintf(stderr, "qxdfs: %s: %s: %s\n", command, path.c_str(), cause.c_str());
-  return kFailed;
 }
 
 // One file to a local file: written beside the target under a hidden name, renamed at the end.
@@ -110,6 +144,9 @@ int getFile(Shell &shell, const std::string &path, const std::string &local, int
       joined(directory.empty() ? "." : directory, "." + baseName(local) + ".qxdfs-XXXXXX");
   int descriptor = mkstemp(temporary.data());
   if (descriptor < 0) return localFailure("get", local, strerror(errno));
+  mode_t mask = umask(0);  // the file gets the mode a new file gets, not mkstemp's 0600
+  umask(mask);
+  fchmod(descriptor, 0666 & ~mask);
   FILE *out = fdopen(descriptor, "wb");
   int result = copyOut(shell, "get", path, out, size);
   if (fclose(out) != 0 && result == kSucceeded)
@@ -163,13 +200,17 @@ int putFile(Shell &shell, const std::string &local, const std::string &path) {
   Progress progress(shell, local, info.st_size);
   bool ok = true;
   std::string readError;
-  for (ssize_t n; ok && (n = read(descriptor, buffer.data(), kChunk)) != 0;) {
+  for (ssize_t n; ok && !interrupted && (n = read(descriptor, buffer.data(), kChunk)) != 0;) {
     if (n < 0) readError = strerror(errno);
     ok = n > 0 && session.ops().hdfsWrite(session.dfs(), session.context(), &status, shell.fs, file,
                                           buffer.data(), static_cast<int32_t>(n)) == n;
     if (ok) progress.add(n);
   }
   close(descriptor);
+  if (interrupted) {
+    ok = false;
+    readError = "interrupted";
+  }
   ok =
       session.ops().hdfsCloseFile(session.dfs(), session.context(), &status, shell.fs, file) == 0 &&
       ok;
@@ -287,6 +328,7 @@ int cat(Shell &shell, const std::vector<std::string> &arguments) {
 }
 
 int get(Shell &shell, const std::vector<std::string> &arguments) {
+  Interruptible interruptible;
   const std::string &path = arguments[0];
   std::string local = arguments[1];
   hdfsPathInfo *info = infoOf(shell, "get", path);
@@ -303,6 +345,7 @@ int get(Shell &shell, const std::vector<std::string> &arguments) {
 }
 
 int put(Shell &shell, const std::vector<std::string> &arguments) {
+  Interruptible interruptible;
   const std::string &local = arguments[0];
   struct stat info;
   if (stat(local.c_str(), &info) != 0) return localFailure("put", local, strerror(errno));
