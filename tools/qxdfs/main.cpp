@@ -234,14 +234,16 @@ int main(int argc, char **argv) {
   using namespace qxdfs;
   std::vector<std::string> words(argv + 1, argv + argc);
   if (words.empty()) return refuse("missing command");
-  if (words[0] == "--help" || (words[0] == "help" && words.size() == 1)) {
-    usage(stdout);
-    return kSucceeded;
-  }
-  if (words[0] == "help") return words.size() == 2 ? help(words[1]) : refuse("help: one command");
   if (words[0] == "cluster") return clusterCommand({words.begin() + 1, words.end()});
   Options options;
   std::string wrong = parseOptions(argc, argv, options);
+  // Help, also after global options (qxdfs --fs embedded help ls).
+  const std::vector<std::string> &first = options.commands.empty() ? words : options.commands[0];
+  if (words[0] == "--help" || (first[0] == "help" && first.size() == 1)) {
+    usage(stdout);
+    return kSucceeded;
+  }
+  if (first[0] == "help") return first.size() == 2 ? help(first[1]) : refuse("help: one command");
   for (const auto &line : options.commands) {
     if (wrong.empty()) wrong = check(line);
     if (wrong.empty() && line[0] == "config" && options.commands.size() > 1) {
