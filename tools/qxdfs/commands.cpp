@@ -22,12 +22,12 @@ int done(Shell &shell, bool succeeded, const char *command, const std::string &s
   return kFailed;
 }
 
-hdfsPathInfo *peek(Shell &shell, const std::string &path) {
+hdfsPathInfo *peek(Shell &shell, const std::string &path, hdfsFS fs, QXMessageContext *context) {
   int32_t status = 0;
   std::u16string text = qx(path);
   Session &session = shell.session;
-  return session.ops().hdfsGetPathInfo(session.dfs(), session.context(), &status, shell.fs,
-                                       text.c_str());
+  return session.ops().hdfsGetPathInfo(session.dfs(), context ? context : session.context(),
+                                       &status, fs ? fs : shell.fs, text.c_str());
 }
 
 hdfsPathInfo *infoOf(Shell &shell, const char *command, const std::string &path) {
@@ -65,14 +65,6 @@ int forEach(const std::vector<std::string> &paths, Each each) {
 
 std::string sizeText(const Shell &shell, int64_t bytes) {
   return shell.flag('h') ? humanSize(bytes) : std::to_string(bytes);
-}
-
-// A JSON array of texts made by each element.
-template <typename Items, typename Text>
-std::string jsonArray(const Items &items, Text text) {
-  std::string array = "[";
-  for (const auto &item : items) array += (array.size() > 1 ? "," : "") + text(item);
-  return array + "]";
 }
 
 void printEntry(const Shell &shell, const hdfsPathInfo &entry, std::vector<std::string> &json) {
@@ -119,7 +111,7 @@ int list(Shell &shell, const std::vector<std::string> &arguments) {
     release(shell, info, 1);
     return directory ? listDirectory(shell, path, json) : kSucceeded;
   });
-  if (shell.json) printf("{\"entries\":%s}\n", jsonArray(json, [](auto &e) { return e; }).c_str());
+  if (shell.json) printf("{\"entries\":%s}\n", jsonArray(json).c_str());
   return status;
 }
 
@@ -143,7 +135,7 @@ int stat(Shell &shell, const std::vector<std::string> &paths) {
     release(shell, info, 1);
     return kSucceeded;
   });
-  if (shell.json) printf("{\"entries\":%s}\n", jsonArray(json, [](auto &e) { return e; }).c_str());
+  if (shell.json) printf("{\"entries\":%s}\n", jsonArray(json).c_str());
   return status;
 }
 
@@ -275,25 +267,24 @@ int blocks(Shell &shell, const std::vector<std::string> &arguments) {
   std::vector<std::string> json;
   for (int64_t i = 0; hosts && hosts[i]; i++) {
     int64_t first = i * blockSize, length = std::min(size, first + blockSize) - first;
-    std::vector<std::string> names;
-    for (char **host = hosts[i]; *host; host++) names.push_back(*host);
     if (shell.json) {
+      std::vector<std::string> names;
+      for (char **host = hosts[i]; *host; host++) names.push_back(jsonText(*host));
       json.push_back("{\"index\":" + std::to_string(i) + ",\"offset\":" + std::to_string(first) +
-                     ",\"length\":" + std::to_string(length) + ",\"hosts\":" +
-                     jsonArray(names, [](const std::string &name) { return jsonText(name); }) +
+                     ",\"length\":" + std::to_string(length) + ",\"hosts\":" + jsonArray(names) +
                      "}");
       continue;
     }
     printf("block %lld (bytes %lld-%lld):", static_cast<long long>(i),
            static_cast<long long>(first), static_cast<long long>(first + length - 1));
-    for (const std::string &name : names) printf(" %s", name.c_str());
+    for (char **host = hosts[i]; *host; host++) printf(" %s", *host);
     printf("\n");
   }
   session.ops().hdfsReleaseHosts(session.dfs(), nullptr, hosts);
   if (shell.json && result == 0) {
     printf("{\"path\":%s,\"size\":%lld,\"blockSize\":%lld,\"blocks\":%s}\n", jsonText(path).c_str(),
            static_cast<long long>(size), static_cast<long long>(blockSize),
-           jsonArray(json, [](auto &e) { return e; }).c_str());
+           jsonArray(json).c_str());
   }
   return done(shell, result == 0, "blocks", path);
 }

@@ -57,8 +57,10 @@ int done(Shell &shell, bool succeeded, const char *command, const std::string &s
 // A path's information; NULL after the failure's line ("No such file or directory" when it is
 // missing). Given back with release.
 hdfsPathInfo *infoOf(Shell &shell, const char *command, const std::string &path);
-// The same without a failure line: NULL when the path is missing.
-hdfsPathInfo *peek(Shell &shell, const std::string &path);
+// The same without a failure line: NULL when the path is missing. By default on the command
+// line's connection, reporting to the session.
+hdfsPathInfo *peek(Shell &shell, const std::string &path, hdfsFS fs = nullptr,
+                   QXMessageContext *context = nullptr);
 void release(Shell &shell, hdfsPathInfo *entries, int32_t count);
 // A directory's entries (count 0 and NULL for an empty one); false after the failure's line.
 bool listOf(Shell &shell, const char *command, const std::string &path, hdfsPathInfo *&entries,

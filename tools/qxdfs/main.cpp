@@ -3,7 +3,6 @@
 // dfslink's operations. Several commands may follow each other, separated by ";".
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -100,17 +99,23 @@ std::string parseOptions(int argc, char **argv, Options &options) {
   return "";
 }
 
+// A command's one-letter options ("-lR" "-h" gives "lRh") and the index of its first operand.
+size_t takeFlags(const std::vector<std::string> &line, std::string &flags) {
+  size_t i = 1;
+  for (; i < line.size() && line[i].size() > 1 && line[i][0] == '-' && line[i][1] != '-'; i++) {
+    flags += line[i].substr(1);
+  }
+  return i;
+}
+
 // Checks every command before any runs; what is wrong, or "".
 std::string check(const std::vector<std::string> &line) {
   const Command *command = findCommand(line[0]);
   if (!command) return line[0] + ": no such command";
-  size_t first = 1;
-  for (; first < line.size() && line[first].size() > 1 && line[first][0] == '-' &&
-         line[first][1] != '-';
-       first++) {
-    for (char flag : line[first].substr(1)) {
-      if (!strchr(command->flags, flag)) return line[0] + ": unknown option -" + flag;
-    }
+  std::string flags;
+  size_t first = takeFlags(line, flags);
+  for (char flag : flags) {
+    if (!strchr(command->flags, flag)) return line[0] + ": unknown option -" + flag;
   }
   size_t arguments = line.size() - first;
   if (arguments < command->least) {
@@ -121,15 +126,9 @@ std::string check(const std::vector<std::string> &line) {
 }
 
 int run(Shell &shell, const std::vector<std::string> &line) {
-  const Command *command = findCommand(line[0]);
-  std::vector<std::string> arguments;
   shell.flags.clear();
-  size_t i = 1;
-  for (; i < line.size() && line[i].size() > 1 && line[i][0] == '-' && line[i][1] != '-'; i++) {
-    shell.flags += line[i].substr(1);
-  }
-  arguments.assign(line.begin() + static_cast<long>(i), line.end());
-  return command->run(shell, arguments);
+  size_t first = takeFlags(line, shell.flags);
+  return findCommand(line[0])->run(shell, {line.begin() + static_cast<long>(first), line.end()});
 }
 
 std::string contentsOf(const std::string &path) {

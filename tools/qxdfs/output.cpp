@@ -80,6 +80,12 @@ std::string jsonText(std::string_view text) {
   return quoted + "\"";
 }
 
+std::string jsonArray(const std::vector<std::string> &elements) {
+  std::string array = "[";
+  for (const std::string &element : elements) array += (array.size() > 1 ? "," : "") + element;
+  return array + "]";
+}
+
 namespace {
 
 std::string jsonTime(const char *name, double seconds) {

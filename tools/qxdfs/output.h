@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dfslink/hdfs/dfslink.h"
 
@@ -20,6 +21,8 @@ std::string humanSize(int64_t bytes);
 
 // A JSON string: quoted, with what must be escaped escaped.
 std::string jsonText(std::string_view text);
+// A JSON array of elements that are JSON already.
+std::string jsonArray(const std::vector<std::string> &elements);
 // One path's information as a JSON object: sizes in bytes, times in ISO 8601 (UTC) and epoch
 // milliseconds.
 std::string jsonEntry(const hdfsPathInfo &entry);

@@ -325,28 +325,25 @@ void printOptions(const OptionsRecord &options, bool json) {
   for (int32_t i = 0; i < options.classPath.count; item += options.classPath.lengths[i++]) {
     items.push_back(item);
   }
-  auto list = [&](const std::vector<std::string> &values, const char *separator, bool quoted) {
-    std::string joined;
-    for (const std::string &value : values) {
-      joined += (joined.empty() ? "" : separator) + (quoted ? jsonText(value) : value);
-    }
-    return joined;
-  };
   if (json) {
+    auto encoded = [](std::vector<std::string> values) {
+      for (std::string &value : values) value = jsonText(value);
+      return jsonArray(values);
+    };
     printf("{");
     for (const auto &[name, value] : texts) {
       printf("\"%s\":%s,", name, value ? jsonText(text(value)).c_str() : "null");
     }
-    printf("\"hdfsPort\":%u,\"optionFlags\":%u,\"options\":[%s],\"classPath\":[%s]}\n",
-           options.hdfsPort, options.optionFlags, list(set, ",", true).c_str(),
-           list(items, ",", true).c_str());
+    printf("\"hdfsPort\":%u,\"optionFlags\":%u,\"options\":%s,\"classPath\":%s}\n",
+           options.hdfsPort, options.optionFlags, encoded(set).c_str(), encoded(items).c_str());
     return;
   }
   for (const auto &[name, value] : texts) {
     printf("%s: %s\n", name, value ? text(value).c_str() : "(none)");
   }
-  printf("hdfsPort: %u\noptionFlags: 0x%02X%s%s\n", options.hdfsPort, options.optionFlags,
-         set.empty() ? "" : " ", list(set, " ", false).c_str());
+  printf("hdfsPort: %u\noptionFlags: 0x%02X", options.hdfsPort, options.optionFlags);
+  for (const std::string &name : set) printf(" %s", name.c_str());
+  printf("\n");
   printf("classPath: %d items\n", options.classPath.count);
   for (const std::string &path : items) printf("  %s\n", path.c_str());
 }

@@ -244,15 +244,11 @@ int putTree(Shell &shell, const std::string &local, const std::string &path) {
 // a path that is missing.
 int64_t sizeOf(Shell &shell, QXMessageContext *context, hdfsFS fs, const std::string &path,
                bool *directory = nullptr) {
-  Session &session = shell.session;
-  int32_t status = 0;
-  std::u16string text = qx(path);
-  hdfsPathInfo *info =
-      session.ops().hdfsGetPathInfo(session.dfs(), context, &status, fs, text.c_str());
+  hdfsPathInfo *info = peek(shell, path, fs, context);
   if (!info) return -1;
   int64_t size = info->size;
   if (directory) *directory = info->kind == HDFS_KIND_DIRECTORY;
-  session.ops().hdfsReleasePathInfo(session.dfs(), nullptr, info, 1);
+  release(shell, info, 1);
   return size;
 }
 
