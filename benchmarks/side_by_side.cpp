@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "dfslink/hdfs/dfslink.h"
+#include "dfslink/dfslink.h"
 #include "hostkernel/hostkernel.h"
 #include "tools/embedded_hdfs.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/internal.h"
 
 namespace dfs {
 namespace {

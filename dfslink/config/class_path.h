@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "dfslink/hdfs/dfslink.h"
+#include "dfslink/dfslink.h"
 
 namespace dfs {
 

@@ -5,7 +5,7 @@
 
 #include "dfslink/config/class_path.h"
 #include "dfslink/config/options_reader.h"
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/internal.h"
 #include "host/qxplatform.h"
 
 namespace dfs {

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "dfslink/config/class_path.h"
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/internal.h"
 #include "host/qxlayout.h"
 #include "host/qxplatform.h"
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/internal.h"
 
 namespace dfs {
 namespace {

@@ -1,6 +1,6 @@
 // JnlFromException: a Java exception as host messages, with the method that failed, the
 // exception's class, its text, its stack frames and its causes.
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/internal.h"
 
 namespace dfs {
 namespace {

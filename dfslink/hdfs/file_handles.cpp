@@ -2,7 +2,7 @@
 // list under openLock.
 #include <cstdio>
 
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/hdfs/handles.h"
 #include "host/qxlayout.h"
 
 namespace dfs {

@@ -3,7 +3,7 @@
 // handle never waits for another thread's open or close.
 #include <cstring>
 
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/hdfs/handles.h"
 
 namespace dfs {
 namespace {

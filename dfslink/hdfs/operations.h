@@ -1,7 +1,7 @@
 // The operations of the file-system module's table.
 #pragma once
 
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/internal.h"
 
 namespace dfs {
 

@@ -1,6 +1,6 @@
 // The path argument every operation shares, texts between the host and Java, and the thread's
 // environment.
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/internal.h"
 
 namespace dfs {
 namespace {

@@ -1,7 +1,7 @@
 // Reads, writes, seek, tell, flush and available on an open FileHandle.
 #include <cstdint>
 
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/hdfs/handles.h"
 
 namespace dfs {
 namespace {

@@ -1,7 +1,7 @@
 // What the copying reads and writes move data through: a Java array each handle keeps between
 // calls, so that a call does not make and zero a fresh one, and whether the handle's stream can
 // read straight into native memory, which needs no array at all.
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/hdfs/handles.h"
 
 namespace dfs {
 namespace {

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/internal.h"
 #include "dfslink/javatools/javatools.h"
 #include "host/qxplatform.h"
 

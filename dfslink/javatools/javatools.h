@@ -2,7 +2,7 @@
 // engine's jar and map-job entry classes.
 #pragma once
 
-#include "dfslink/hdfs/dfslink.h"
+#include "dfslink/dfslink.h"
 
 namespace dfs {
 

@@ -1,6 +1,6 @@
 // javaJar and javaMap: the storage engine's entry classes JarDORN and DORNmap, found on the
 // JVM's class path at every call and called with the caller's texts as String arrays.
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/internal.h"
 #include "dfslink/javatools/javatools.h"
 
 namespace dfs {

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "dfslink/hdfs/dfslink.h"
+#include "dfslink/dfslink.h"
 #include "extframe/guards.h"
 #include "tests/support/test_support.h"
 

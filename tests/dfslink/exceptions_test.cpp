@@ -1,5 +1,5 @@
 // JnlFromException: Java exceptions of known shapes as host messages.
-#include "dfslink/hdfs/internal.h"
+#include "dfslink/internal.h"
 #include "tests/dfslink/dfs_fixture.h"
 
 namespace testsupport {

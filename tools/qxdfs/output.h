@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dfslink/hdfs/dfslink.h"
+#include "dfslink/dfslink.h"
 
 namespace qxdfs {
 

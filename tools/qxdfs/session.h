@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dfslink/hdfs/dfslink.h"
+#include "dfslink/dfslink.h"
 #include "hostkernel/hostkernel.h"
 
 namespace qxdfs {

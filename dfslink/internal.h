@@ -1,10 +1,11 @@
-// What the parts of the file-system module share: status codes, the path argument, Java
-// exception reporting and the bridge's operations.
+// What the module's three parts (hdfs/, config/, javatools/) share: status codes, pool blocks,
+// texts between the host and Java, the path argument, Java exception reporting and the bridge's
+// operations.
 #pragma once
 
 #include <utility>
 
-#include "dfslink/hdfs/dfslink.h"
+#include "dfslink/dfslink.h"
 #include "extframe/extframe.h"
 #include "extframe/guards.h"
 
@@ -219,84 +220,5 @@ class JavaCall {
   JNIEnv *env_;
   jthrowable thrown_ = nullptr;
 };
-
-// A file handle in use by an operation: registered, and not released while the operation
-// runs, however another thread closes it.
-class HandleUse {
- public:
-  HandleUse(DfsLinkState *dfs, JNIEnv *env, FileHandle *file);
-  ~HandleUse();
-  HandleUse(const HandleUse &) = delete;
-  HandleUse &operator=(const HandleUse &) = delete;
-  // 0, or what is wrong with the handle: 0x86BFF801 none, 0x86BFF802 not open here.
-  uint32_t problem() const { return problem_; }
-
- private:
-  DfsLinkState *dfs_;
-  JNIEnv *env_;
-  FileHandle *file_;
-  uint32_t problem_;
-};
-
-// What a handle keeps for the copying reads and writes: one Java array, held by one call at a
-// time, and what its stream offers for reading into native memory.
-struct TransferSlot {
-  jbyteArray array;     // a global reference, or NULL
-  int32_t length;       // the array's length
-  int32_t busy;         // a call holds the array (atomic)
-  int32_t nativeReads;  // the bits of NativeRead (atomic); 0 until the stream is asked
-};
-
-enum NativeRead : int32_t {
-  kNativeReadsKnown = 1,
-  kSequentialNative = 2,  // read(ByteBuffer)
-  kPositionedNative = 4,  // read(long, ByteBuffer)
-};
-
-// The slot of a registered handle.
-TransferSlot *transferSlotOf(FileHandle *file);
-
-// Deletes the slot's array (the handle is being released).
-void dropTransferArray(DfsLinkState *dfs, JNIEnv *env, TransferSlot *slot);
-
-// Whether the stream of an input handle reads into a direct ByteBuffer the given way; asked of
-// the stream once per handle.
-bool readsIntoNativeMemory(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
-                           FileHandle *file, NativeRead kind);
-
-// A Java array for one copying call on a handle in use: the handle's own, kept between calls,
-// when no other call holds it and the length is within the limits; otherwise a one-off local
-// array. NULL when NewByteArray failed, with its exception pending. Only the first length
-// elements are the call's.
-class TransferArray {
- public:
-  TransferArray(DfsLinkState *dfs, JNIEnv *env, FileHandle *file, int32_t length);
-  ~TransferArray();
-  TransferArray(const TransferArray &) = delete;
-  TransferArray &operator=(const TransferArray &) = delete;
-  jbyteArray get() const { return array_; }
-
- private:
-  void keep(int32_t length);
-
-  DfsLinkState *dfs_;
-  JNIEnv *env_;
-  TransferSlot *slot_ = nullptr;  // held by this call
-  jbyteArray array_ = nullptr;
-  bool local_ = false;
-};
-
-// Adds a new handle to the open-file list (openLock held); false when the list cannot grow.
-bool registerHandle(DfsLinkState *dfs, FileHandle *file);
-
-// Takes a handle out of the open-file list for hdfsCloseFile (openLock held): 0, or
-// 0x86BFF802 when it is not registered. Its stream is released once no operation uses it.
-uint32_t checkOpenHandle(DfsLinkState *dfs, const FileHandle *file);
-void unregisterHandle(DfsLinkState *dfs, JNIEnv *env, FileHandle *file);
-
-// A new FileHandle record, or NULL.
-FileHandle *newHandleRecord(DfsLinkState *dfs);
-// Gives back a record that was never registered.
-void discardHandleRecord(DfsLinkState *dfs, FileHandle *file);
 
 }  // namespace dfs
