@@ -97,6 +97,14 @@ class PoolBlock {
   }
   PoolBlock(const PoolBlock &) = delete;
   PoolBlock &operator=(const PoolBlock &) = delete;
+  PoolBlock(PoolBlock &&other) noexcept : pool_(other.pool_), block_(other.release()) {}
+  PoolBlock &operator=(PoolBlock &&other) noexcept {
+    if (this != &other) {
+      reset(other.release());
+      pool_ = other.pool_;
+    }
+    return *this;
+  }
   void *get() const { return block_; }
   void reset(void *block) {
     if (block_) pool_->free(pool_, block_);

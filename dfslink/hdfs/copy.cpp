@@ -1,6 +1,8 @@
 // Whole files: hdfsCopy and hdfsMove hand the work to Hadoop's FileUtil.copy between two
 // connections (or within one); hdfsCopyFromLocal uploads a local file through one Java array
 // reused for every pass, into a stream opened and closed as hdfsOpenFile and hdfsCloseFile do.
+#include <string_view>
+
 #include "dfslink/hdfs/operations.h"
 
 namespace dfs {
@@ -29,10 +31,125 @@ struct CopyPaths {
   LocalRef<jobject> destination;
 };
 
+// A path as its file system qualifies it (scheme, authority, absolute), in text; empty after
+// the report when Java failed.
+class QualifiedPath {
+ public:
+  QualifiedPath(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env)
+      : dfs_(dfs),
+        context_(context),
+        env_(env),
+        call_(dfs, context, env),
+        path_(env, nullptr),
+        text_(dfs, env, nullptr) {}
+
+  bool qualify(hdfsFS fs, jobject path) {
+    jobject qualified = nullptr;
+    if (!call_.onObject(&qualified, fs, kFileSystem, "makeQualified",
+                        "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/Path;", path)) {
+      return failed("org.apache.hadoop.fs.FileSystem::makeQualified");
+    }
+    return take(qualified);
+  }
+  // Where FileUtil.copy puts the source when this path is an existing directory: inside it,
+  // under the source's name.
+  bool resolveInto(hdfsFS fs, const QualifiedPath &source) {
+    jboolean exists = JNI_FALSE;
+    if (!call_.onObject(&exists, fs, kFileSystem, "exists", "(Lorg/apache/hadoop/fs/Path;)Z",
+                        path_.get())) {
+      return failed("org.apache.hadoop.fs.FileSystem::exists");
+    }
+    if (!exists) return true;
+    jobject status = nullptr;
+    if (!call_.onObject(&status, fs, kFileSystem, "getFileStatus",
+                        "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/FileStatus;",
+                        path_.get())) {
+      return failed("org.apache.hadoop.fs.FileSystem::getFileStatus");
+    }
+    LocalRef<jobject> statusRef(env_, status);
+    jboolean directory = JNI_FALSE;
+    jobject name = nullptr;
+    if (!call_.onObject(&directory, status, "org/apache/hadoop/fs/FileStatus", "isDirectory",
+                        "()Z") ||
+        (directory && !call_.onObject(&name, source.path_.get(), kPathClass, "getName",
+                                      "()Ljava/lang/String;"))) {
+      return failed("org.apache.hadoop.fs.FileStatus::isDirectory");
+    }
+    LocalRef<jobject> nameRef(env_, name);
+    if (!directory || env_->GetStringLength(static_cast<jstring>(name)) == 0) return true;
+    jobject inside = bridgeOf(dfs_).constructNewObjectOfClass(
+        dfs_->jvm, context_, env_, kPathClass, "(Lorg/apache/hadoop/fs/Path;Ljava/lang/String;)V",
+        path_.get(), name);
+    if (!inside) return failed("org.apache.hadoop.fs.Path::<init>");
+    return take(inside);
+  }
+
+  const JavaChars &text() const { return text_; }
+  std::u16string_view view() const { return {text_.units(), text_.length()}; }
+
+ private:
+  bool take(jobject path) {
+    path_ = LocalRef<jobject>(env_, path);
+    jobject text = nullptr;
+    if (!call_.onObject(&text, path, kPathClass, "toString", "()Ljava/lang/String;")) {
+      return failed("org.apache.hadoop.fs.Path::toString");
+    }
+    LocalRef<jstring> textRef(env_, static_cast<jstring>(text));
+    text_ = JavaChars(dfs_, env_, textRef.get());
+    if (text_) return true;
+    reportError(context_, QX_OUT_OF_MEMORY);
+    return false;
+  }
+  bool failed(const char *methodText) {
+    call_.report(methodText);
+    return false;
+  }
+
+  DfsLinkState *dfs_;
+  QXMessageContext *context_;
+  JNIEnv *env_;
+  JavaCall call_;
+  LocalRef<jobject> path_;
+  JavaChars text_;
+};
+
+// Refuses a copy or move whose destination, resolved as FileUtil.copy resolves it, is its source
+// or lies inside it: FileUtil.copy would empty the file (and the move then delete it) or copy a
+// directory into itself without end. Hadoop's own guard compares the two FileSystem objects,
+// which are never the same between two connections. True when the copy may go ahead; false
+// after the report.
+bool apart(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, const char *name,
+           const char *done, hdfsFS source, hdfsFS destination, const CopyPaths &paths,
+           bool intoDirectory = true) {
+  QualifiedPath from(dfs, context, env), to(dfs, context, env);
+  if (!from.qualify(source, paths.source.get()) ||
+      !to.qualify(destination, paths.destination.get()) ||
+      (intoDirectory && !to.resolveInto(destination, from))) {
+    return false;
+  }
+  std::u16string_view a = from.view(), b = to.view();
+  bool same = a == b;
+  bool inside = b.size() > a.size() && b.substr(0, a.size()) == a &&
+                (a.back() == u'/' || b[a.size()] == u'/');
+  if (!same && !inside) return true;
+  if (same) {
+    printText(context, QX_SEVERITY_ERROR, u"%hs: %s and %s are the same file; nothing was %hs.",
+              name, from.text().units(), to.text().units(), done);
+  } else {
+    printText(context, QX_SEVERITY_ERROR,
+              u"%hs: %s would land inside itself, at %s; nothing was %hs.", name,
+              from.text().units(), to.text().units(), done);
+  }
+  return false;
+}
+
 // FileUtil.copy of two Paths; the operation's result.
 int32_t copyPaths(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, JNIEnv *env,
                   hdfsFS source, hdfsFS destination, const CopyPaths &paths, bool move,
                   const char *name, const char *sourceText, const char *destinationText) {
+  if (!apart(dfs, context, env, name, move ? "moved" : "copied", source, destination, paths)) {
+    return kFailed;
+  }
   LocalRef<jobject> configuration(env, newConfiguration(dfs, context, env));
   if (!configuration) {
     setStatus(status, QX_OPERATION_FAILED);
@@ -147,6 +264,25 @@ bool convertedPath(DfsLinkState *dfs, QXMessageContext *context, const QXChar *p
   return false;
 }
 
+// Refuses an upload onto the local file it reads: opening the destination would empty it first.
+bool apartFromLocal(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
+                    const PathText &local, hdfsFS fs, jobject destination, jobject configuration) {
+  JavaCall call(dfs, context, env);
+  jobject localFs = nullptr;
+  if (!call.onClass(
+          &localFs, kFileSystem, "getLocal",
+          "(Lorg/apache/hadoop/conf/Configuration;)Lorg/apache/hadoop/fs/LocalFileSystem;",
+          configuration)) {
+    call.report("org.apache.hadoop.fs.FileSystem::getLocal");
+    return false;
+  }
+  LocalRef<jobject> localRef(env, localFs);  // the shared instance: never closed here
+  CopyPaths paths{LocalRef<jobject>(env, makePathObject(dfs, context, env, local, kUpload)),
+                  LocalRef<jobject>(env, env->NewLocalRef(destination))};
+  return paths.source && paths.destination &&
+         apart(dfs, context, env, kUpload, "uploaded", localFs, fs, paths, false);
+}
+
 // The upload after its environment: 0, or the status of the failure exit.
 uint32_t upload(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, const QXChar *localPath,
                 hdfsFS fs, const QXChar *destinationPath, int32_t bufferSize, int16_t replication,
@@ -160,6 +296,9 @@ uint32_t upload(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, const
   if (!checked) return QX_OPERATION_FAILED;
   LocalRef<jobject> configuration(env, newConfiguration(dfs, context, env));
   if (!configuration) return QX_OPERATION_FAILED;
+  if (!apartFromLocal(dfs, context, env, local, fs, checked.get(), configuration.get())) {
+    return QX_OPERATION_FAILED;
+  }
   uint32_t failure = 0;
   jint size = copyBufferSize(dfs, context, env, configuration.get(), bufferSize, failure);
   if (failure) return failure;

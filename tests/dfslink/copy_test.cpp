@@ -168,5 +168,67 @@ TEST_F(CopyTest, CopiesHadoopCannotCompleteAreFailures) {
   EXPECT_EQ(lines[1], "ERROR: org.apache.hadoop.security.AccessControlException");
 }
 
+// A copy or move onto its own source, or into it, is refused before Hadoop touches anything:
+// on the local file system and on HDFS, on one connection and on two to the same cluster.
+TEST_F(CopyTest, NothingIsCopiedOrMovedOntoOrIntoItself) {
+  hdfsFS second = connectHdfs();
+  struct Side {
+    const char *what;
+    hdfsFS from, to;
+    std::string root;
+  };
+  const std::string kept = "must survive";
+  for (const Side &side :
+       {Side{"local", local, local, directory + "/self"}, Side{"hdfs", hdfs, hdfs, "/self"},
+        Side{"hdfs, two connections", hdfs, second, "/self2"}}) {
+    std::string d = side.root, f = d + "/f";
+    writeAll(side.from, f, kept);
+    ASSERT_EQ(ops().hdfsCreateDirectory(dfs, context(), nullptr, side.from, qx(d + "/sub").c_str()),
+              0);
+    struct Attempt {
+      bool move;
+      std::string source, destination;
+    };
+    for (const Attempt &attempt :
+         {Attempt{false, f, f}, Attempt{false, f, d}, Attempt{true, f, f}, Attempt{true, f, d},
+          Attempt{false, d, d + "/sub"}, Attempt{true, d, d + "/sub"}, Attempt{true, d, d + "/new"},
+          Attempt{false, d, d}}) {
+      std::string what = std::string(side.what) + (attempt.move ? ": move " : ": copy ") +
+                         attempt.source + " to " + attempt.destination;
+      messages.clear();
+      int32_t status = -7;
+      int32_t result =
+          attempt.move
+              ? ops().hdfsMove(dfs, context(), &status, side.from, attempt.source.c_str(), side.to,
+                               attempt.destination.c_str())
+              : ops().hdfsCopy(dfs, context(), &status, side.from, qx(attempt.source).c_str(),
+                               side.to, qx(attempt.destination).c_str());
+      EXPECT_EQ(result, -1) << what;
+      EXPECT_EQ(status, -7) << what;
+      std::vector<std::string> lines = messages.lines();
+      ASSERT_EQ(lines.size(), 1u) << what << ::testing::PrintToString(lines);
+      std::string name = attempt.move ? "hdfsMove" : "hdfsCopy";
+      EXPECT_EQ(lines[0].rfind("ERROR: " + name + ": ", 0), 0u) << lines[0];
+      EXPECT_NE(lines[0].find(attempt.source + " "), std::string::npos) << lines[0];
+      FileHandle *in = open(side.from, f, 0);
+      ASSERT_NE(in, nullptr) << what;
+      EXPECT_EQ(readAll(side.from, in), kept) << what;
+      close(side.from, in);
+      EXPECT_EQ(namesIn(side.from, qx(d + "/sub")), std::vector<std::u16string>()) << what;
+      EXPECT_FALSE(env->ExceptionCheck());
+    }
+  }
+  // An upload of a local file onto itself would empty it before its first read.
+  std::string file = localFile("upload-self", kept);
+  int32_t status = 0;
+  EXPECT_EQ(ops().hdfsCopyFromLocal(dfs, context(), &status, qx(file).c_str(), local,
+                                    qx(file).c_str(), 0, 0, 0),
+            -1);
+  EXPECT_EQ(status, static_cast<int32_t>(QX_OPERATION_FAILED));
+  EXPECT_EQ(contentsOf(file), kept);
+  EXPECT_EQ(reports().back(), statusReport(4, 0x86BFF81F, {"hdfsCopyFromLocal"}));
+  EXPECT_EQ(dfs->openFiles.count, 0);
+}
+
 }  // namespace
 }  // namespace testsupport
