@@ -118,6 +118,80 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
   EXPECT_EQ(help.out.rfind("qxdfs ls [-lRh] [PATH...]\n", 0), 0u) << help.out;
 }
 
+std::string contents(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The ordinary mistakes of a shell user: nothing is replaced, emptied, moved into itself or
+// deleted that the command did not plainly ask for, and the refusal is one line.
+TEST_F(QxdfsTest, OrdinaryMistakesLoseNothing) {
+  std::string d = directory + "/d", f = d + "/f", other = directory + "/other";
+  std::filesystem::create_directories(d + "/sub");
+  std::ofstream(f) << "keep";
+  std::ofstream(other) << "other";
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string line;
+  };
+  std::string more = "\n(qxdfs --help lists the commands and options)\n";
+  for (const Case &c : std::vector<Case>{
+           {"mv file://" + f + " file://" + d, 1, "qxdfs: mv: " + f + ": File exists\n"},
+           {"mv " + f + " " + d, 1, "qxdfs: mv: " + f + ": File exists\n"},
+           {"cp " + f + " " + d, 1, "qxdfs: cp: " + f + ": File exists\n"},
+           {"cp -f " + f + " " + d, 1,
+            "qxdfs: cp: " + f + ": hdfsCopy: file:" + f + " and file:" + f +
+                " are the same file; nothing was copied.\n"},
+           {"mv file://" + d + " file://" + d + "/sub/x", 1,
+            "qxdfs: mv: file://" + d + ": hdfsMove: file:" + d +
+                " would land inside itself, at file:" + d + "/sub/x; nothing was moved.\n"},
+           {"cp -f " + d + " " + d + "/sub", 1,
+            "qxdfs: cp: " + d + ": hdfsCopy: file:" + d +
+                " would land inside itself, at file:" + d + "/sub/d; nothing was copied.\n"},
+           {"rm " + d, 1, "qxdfs: rm: " + d + ": is a directory (rm -r deletes it)\n"},
+           {"put " + other + " " + f, 1, "qxdfs: put: " + f + ": File exists\n"},
+           {"get " + other + " " + f, 1, "qxdfs: get: " + f + ": File exists\n"},
+           {"cp " + other + " " + f, 1, "qxdfs: cp: " + f + ": File exists\n"},
+           {"rm -skipTrash " + directory + "/none", 1,
+            "qxdfs: rm: " + directory + "/none: No such file or directory\n"},
+           {"javac A.java \"\" B.java out", 2, "qxdfs: javac: argument 2 is empty" + more},
+           {"jar app.jar Main \"\" x", 2, "qxdfs: jar: argument 3 is empty" + more},
+           {"mapjob in \"\"", 2, "qxdfs: mapjob: argument 2 is empty" + more},
+           {"rm -x " + d, 2, "qxdfs: rm: unknown option -x" + more},
+       }) {
+    Outcome run = qxdfs(c.arguments);
+    EXPECT_EQ(run.status, c.status) << c.arguments;
+    EXPECT_EQ(run.err, c.line) << c.arguments;
+    EXPECT_EQ(contents(f), "keep") << c.arguments;
+    EXPECT_TRUE(std::filesystem::is_empty(d + "/sub")) << c.arguments;
+  }
+  EXPECT_EQ(contents(other), "other");
+
+  Outcome forced = qxdfs("put -f " + other + " " + f + " \\; rm -f " + directory +
+                         "/none \\; rm -r -skipTrash " + d + "/sub");
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(contents(f), "other");
+  EXPECT_FALSE(std::filesystem::exists(d + "/sub"));
+
+  // Where the configuration keeps a trash, rm moves there and says where.
+  std::string conf = directory + "/conf", home = directory + "/home";
+  std::filesystem::create_directories(conf);
+  std::ofstream(conf + "/core-site.xml")
+      << "<configuration><property><name>fs.trash.interval</name><value>60</value></property>"
+         "</configuration>";
+  std::ofstream(directory + "/xmlopts.xml") << "<hadoop/>";
+  std::string environment = "QXHOST_JVM_OPTIONS='-Xcheck:jni -Duser.home=" + home +
+                            "' ZEL_HADOOP_JAR_PATH=" + QX_HADOOP_LIB_DIR +
+                            " ZEL_HADOOP_CONFIG_PATH=" + conf + " ";
+  Outcome trashed = qxdfs("--options " + directory + " rm -r " + d, environment);
+  EXPECT_EQ(trashed.status, 0) << trashed.err;
+  std::string landed = home + "/.Trash/Current" + d;
+  EXPECT_EQ(trashed.out, "Moved: '" + d + "' to trash at: file:" + landed + "\n");
+  EXPECT_FALSE(std::filesystem::exists(d));
+  EXPECT_EQ(contents(landed + "/f"), "other");
+}
+
 // A copy stopped by SIGTERM (once the file it writes shows) removes what it made.
 TEST_F(QxdfsTest, AnInterruptedCopyLeavesNothingBehind) {
   std::filesystem::create_directories(directory + "/in");

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "tools/qxdfs/java.h"
 #include "tools/qxdfs/output.h"
 
 namespace qxdfs {
@@ -159,8 +160,94 @@ int makeDirectory(Shell &shell, const std::vector<std::string> &paths) {
                   "cannot be made (a file is in the way)");
 }
 
+const char kFileSystemClass[] = "org/apache/hadoop/fs/FileSystem";
+const char kPathClass[] = "org/apache/hadoop/fs/Path";
+const char kConfigurationClass[] = "org/apache/hadoop/conf/Configuration";
+const char kTrashClass[] = "org/apache/hadoop/fs/Trash";
+const char kPathToPath[] = "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/Path;";
+
+// How long the file system keeps what goes to its trash, in minutes: fs.trash.interval of the
+// connection's configuration, or the server's own when that is 0 (as Hadoop's shell takes it).
+jlong trashInterval(Shell &shell, Java &java, jobject configuration, jobject path) {
+  LocalRef<jstring> key = java.string("fs.trash.interval");
+  jlong minutes = java.value<jlong>(configuration, kConfigurationClass, "getLong",
+                                    "(Ljava/lang/String;J)J", key.get(), jlong{0});
+  if (minutes != 0 || !java) return minutes;
+  Java server(shell.session);  // a file system without server defaults keeps no trash
+  LocalRef<jobject> defaults =
+      server.call(shell.fs, kFileSystemClass, "getServerDefaults",
+                  "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/FsServerDefaults;", path);
+  return server.value<jlong>(defaults.get(), "org/apache/hadoop/fs/FsServerDefaults",
+                             "getTrashInterval", "()J");
+}
+
+// Moves a path to its file system's trash when the file system keeps one; where it went, or ""
+// when there is no trash (or the path is in it already). The connection's own Trash, so that
+// the path moves as the connection's user; false with the cause.
+bool moveToTrash(Shell &shell, const std::string &path, std::string &where, std::string &cause) {
+  Java java(shell.session);
+  LocalRef<jobject> configuration =
+      java.call(shell.fs, kFileSystemClass, "getConf", "()Lorg/apache/hadoop/conf/Configuration;");
+  LocalRef<jobject> given = java.path(path);
+  LocalRef<jobject> qualified =
+      java.call(shell.fs, kFileSystemClass, "makeQualified", kPathToPath, given.get());
+  jlong minutes = trashInterval(shell, java, configuration.get(), qualified.get());
+  where.clear();
+  if (java && minutes > 0) {
+    LocalRef<jobject> copy = java.make(
+        kConfigurationClass, "(Lorg/apache/hadoop/conf/Configuration;)V", configuration.get());
+    LocalRef<jstring> key = java.string("fs.trash.interval");
+    java.call(copy.get(), kConfigurationClass, "setLong", "(Ljava/lang/String;J)V", key.get(),
+              minutes);
+    LocalRef<jobject> trash = java.make(
+        kTrashClass, "(Lorg/apache/hadoop/fs/FileSystem;Lorg/apache/hadoop/conf/Configuration;)V",
+        shell.fs, copy.get());
+    LocalRef<jobject> current =
+        java.call(trash.get(), kTrashClass, "getCurrentTrashDir", kPathToPath, qualified.get());
+    jboolean moved = java.value<jboolean>(trash.get(), kTrashClass, "moveToTrash",
+                                          "(Lorg/apache/hadoop/fs/Path;)Z", qualified.get());
+    LocalRef<jobject> landed = java.callStatic(
+        kPathClass, "mergePaths",
+        "(Lorg/apache/hadoop/fs/Path;Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/Path;",
+        current.get(), qualified.get());
+    LocalRef<jobject> text =
+        java.call(landed.get(), kPathClass, "toString", "()Ljava/lang/String;");
+    if (moved) where = java.text(text.get());
+  }
+  if (!java) cause = java.error() + ". Consider using -skipTrash option";
+  return static_cast<bool>(java);
+}
+
+// rm as Hadoop's shell does it: a directory only with -r, to the trash when the file system
+// keeps one (unless -skipTrash), a missing path is no failure with -f.
 int remove(Shell &shell, const std::vector<std::string> &paths) {
-  return eachPath(shell, paths, shell.session.ops().hdfsDelete, "rm", "No such file or directory");
+  Session &session = shell.session;
+  return forEach(paths, [&](const std::string &path) {
+    hdfsPathInfo *info = peek(shell, path);
+    session.forget();
+    if (!info) return shell.flag('f') ? kSucceeded : done(shell, false, "rm", path, kNoSuchPath);
+    bool directory = info->kind == HDFS_KIND_DIRECTORY;
+    bool root = shortName(info->name) == "/";
+    release(shell, info, 1);
+    if (root) return done(shell, false, "rm", path, "is the root directory; not deleted");
+    if (directory && !shell.flag('r') && !shell.flag('R')) {
+      return done(shell, false, "rm", path, "is a directory (rm -r deletes it)");
+    }
+    std::string where, cause;
+    if (!shell.flag(kSkipTrash)) {
+      if (!moveToTrash(shell, path, where, cause))
+        return done(shell, false, "rm", path, cause.c_str());
+      if (!where.empty()) {
+        printf("Moved: '%s' to trash at: %s\n", path.c_str(), where.c_str());
+        return kSucceeded;
+      }
+    }
+    int32_t status = 0;
+    std::u16string text = qx(path);
+    bool ok = session.ops().hdfsDelete(session.dfs(), session.context(), &status, shell.fs,
+                                       text.c_str()) == 0;
+    return done(shell, ok, "rm", path, kNoSuchPath);
+  });
 }
 
 int changeMode(Shell &shell, const std::vector<std::string> &arguments) {
@@ -361,10 +448,11 @@ int mapJob(Shell &shell, const std::vector<std::string> &arguments) {
 
 }  // namespace
 
-const char kOtherSystems[] =
-    "  Either side may name its own file system: hdfs://HOST[:PORT]/..., file:///...\n"
-    "  A file of 4 MiB and more shows its progress on a terminal (the destination's size as\n"
-    "  the file system reports it).\n";
+// What cp and mv both say of the file systems and of progress.
+#define QXDFS_OTHER_SYSTEMS                                                              \
+  "  Either side may name its own file system: hdfs://HOST[:PORT]/..., file:///...\n"    \
+  "  A file of 4 MiB and more shows its progress on a terminal (the destination's size " \
+  "as\n  the file system reports it).\n"
 
 const std::vector<Command> &commands() {
   static const std::vector<Command> table = {
@@ -377,20 +465,31 @@ const std::vector<Command> &commands() {
       {"stat", "PATH...", "everything the file system says of paths", "", 1, kAny, stat,
        "  --json: {\"entries\": [...]}, each entry as ls --json gives it\n"},
       {"cat", "PATH...", "print files", "", 1, kAny, cat, ""},
-      {"get", "[-r] PATH LOCAL", "copy to a local file (or into a local directory)", "r", 2, 2, get,
+      {"get", "[-r] [-f] PATH LOCAL", "copy to a local file (or into a local directory)", "rf", 2,
+       2, get,
        "  -r  copy a directory with everything below it\n"
+       "  -f  replace a local file that is there (else: File exists)\n"
        "  The file is written under a hidden name beside LOCAL and renamed after the last byte:\n"
        "  a failed or interrupted get leaves nothing behind. A progress line shows on a\n"
        "  terminal.\n"},
-      {"put", "[-r] LOCAL PATH", "upload a local file (or into a directory)", "r", 2, 2, put,
+      {"put", "[-r] [-f] LOCAL PATH", "upload a local file (or into a directory)", "rf", 2, 2, put,
        "  -r  upload a directory with everything below it\n"
+       "  -f  replace a file that is there (else: File exists)\n"
        "  The source is checked (exists, regular file, readable) before anything is created;\n"
        "  a failed or interrupted write deletes the partial file. New files take the file\n"
        "  system's replication and block size. A progress line shows on a terminal.\n"},
-      {"cp", "SOURCE DESTINATION", "copy files or directories", "", 2, 2, copy, kOtherSystems},
+      {"cp", "[-f] SOURCE DESTINATION", "copy files or directories", "f", 2, 2, copy,
+       "  -f  replace what is there (else: File exists)\n"
+       "  A copy onto its source or into it is refused.\n" QXDFS_OTHER_SYSTEMS},
       {"mv", "SOURCE DESTINATION", "rename, or move to another file system", "", 2, 2, move,
-       kOtherSystems},
-      {"rm", "PATH...", "delete paths, directories with all they hold", "", 1, kAny, remove, ""},
+       "  Never onto what is there (File exists), nor into itself.\n" QXDFS_OTHER_SYSTEMS},
+      {"rm", "[-r] [-f] [-skipTrash] PATH...", "delete files, or directories with -r", "rRf~", 1,
+       kAny, remove,
+       "  -r, -R      delete directories with everything below them\n"
+       "  -f          a path that is not there is no failure\n"
+       "  -skipTrash  delete at once, even where the file system keeps a trash\n"
+       "  Where the file system keeps a trash (fs.trash.interval above 0, in the configuration\n"
+       "  or the server's), deleted paths go to the trash and the line says where.\n"},
       {"mkdir", "PATH...", "make directories and their parents", "", 1, kAny, makeDirectory, ""},
       {"touch", "PATH...", "make empty files, or set the times of existing ones to now", "", 1,
        kAny, touch, ""},
@@ -406,12 +505,12 @@ const std::vector<Command> &commands() {
       {"cd", "DIRECTORY", "set the working directory for the commands after it", "", 1, 1,
        changeDirectory, ""},
       {"javac", "SOURCE... OUTDIR [--release V] [--bootclasspath P]",
-       "compile Java sources against the JVM's class path", "", 2, kAny, compileJava, ""},
-      {"jar", "JAR MAINCLASS [ARG...]", "run a jar's main class (JarDORN)", "", 2, kAny, runJar,
-       ""},
+       "compile Java sources against the JVM's class path", "", 2, kAny, compileJava, "", true},
+      {"jar", "JAR MAINCLASS [ARG...]", "run a jar's main class (JarDORN)", "", 2, kAny, runJar, "",
+       true},
       {"mapjob", "INPUT OUTPUT [KEY=VALUE...]",
        "count the words of INPUT into OUTPUT with a map-reduce job (DORNmap)", "", 2, kAny, mapJob,
-       ""},
+       "", true},
       {"config", "DIR", "the options read from DIR and the environment (runs alone)", "", 1, 1,
        nullptr,
        "  Reads DIR/xmlopts.xml, ZEL_HADOOP_CONFIG_PATH and ZEL_HADOOP_JAR_PATH as the storage\n"

@@ -20,6 +20,12 @@ struct Shell {
   bool flag(char letter) const { return flags.find(letter) != std::string::npos; }
 };
 
+// Hadoop's shell spells some options as words; each stands for one letter of the flags.
+constexpr char kSkipTrash = '~';  // rm -skipTrash
+
+// The cause of a failure on a path that is not there.
+constexpr char kNoSuchPath[] = "No such file or directory";
+
 // Exit statuses.
 constexpr int kSucceeded = 0;
 constexpr int kFailed = 1;
@@ -29,11 +35,12 @@ struct Command {
   const char *name;
   const char *arguments;  // as the usage shows them
   const char *summary;
-  const char *flags;  // the one-letter options it takes
+  const char *flags;  // the one-letter options it takes (kSkipTrash and the like for words)
   size_t least;       // arguments at least
   size_t most;        // and at most
   int (*run)(Shell &shell, const std::vector<std::string> &arguments);
-  const char *details;  // for help COMMAND
+  const char *details;    // for help COMMAND
+  bool textList = false;  // its arguments become a text list of the Java tools: none may be empty
 };
 
 // Every command, in the order the usage lists them.

@@ -99,11 +99,12 @@ std::string parseOptions(int argc, char **argv, Options &options) {
   return "";
 }
 
-// A command's one-letter options ("-lR" "-h" gives "lRh") and the index of its first operand.
+// A command's one-letter options ("-lR" "-h" gives "lRh"; "-skipTrash" gives kSkipTrash) and
+// the index of its first operand.
 size_t takeFlags(const std::vector<std::string> &line, std::string &flags) {
   size_t i = 1;
   for (; i < line.size() && line[i].size() > 1 && line[i][0] == '-' && line[i][1] != '-'; i++) {
-    flags += line[i].substr(1);
+    flags += line[i] == "-skipTrash" ? std::string(1, kSkipTrash) : line[i].substr(1);
   }
   return i;
 }
@@ -115,7 +116,14 @@ std::string check(const std::vector<std::string> &line) {
   std::string flags;
   size_t first = takeFlags(line, flags);
   for (char flag : flags) {
-    if (!strchr(command->flags, flag)) return line[0] + ": unknown option -" + flag;
+    if (!strchr(command->flags, flag)) {
+      return line[0] + ": unknown option " +
+             (flag == kSkipTrash ? std::string("-skipTrash") : std::string("-") + flag);
+    }
+  }
+  for (size_t i = first; command->textList && i < line.size(); i++) {
+    if (line[i].empty())
+      return line[0] + ": argument " + std::to_string(i - first + 1) + " is empty";
   }
   size_t arguments = line.size() - first;
   if (arguments < command->least) {

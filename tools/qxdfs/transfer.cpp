@@ -84,6 +84,42 @@ int localFailure(const char *command, const std::string &path, const std::string
   return kFailed;
 }
 
+// A path's size and kind on a connection, asked with a message context of the caller's; -1 for
+// a path that is missing.
+int64_t sizeOf(Shell &shell, QXMessageContext *context, hdfsFS fs, const std::string &path,
+               bool *directory = nullptr) {
+  hdfsPathInfo *info = peek(shell, path, fs, context);
+  if (!info) return -1;
+  int64_t size = info->size;
+  if (directory) *directory = info->kind == HDFS_KIND_DIRECTORY;
+  release(shell, info, 1);
+  return size;
+}
+
+// Where a copy lands: into an existing directory under the source's name, else the path itself.
+std::string landing(Shell &shell, hdfsFS fs, const std::string &source,
+                    const std::string &destination) {
+  bool directory = false;
+  bool there = sizeOf(shell, shell.session.context(), fs, destination, &directory) >= 0;
+  shell.session.forget();
+  return there && directory ? joined(destination, baseName(source)) : destination;
+}
+
+// Whether a path of a connection is there.
+bool present(Shell &shell, hdfsFS fs, const std::string &path) {
+  bool there = sizeOf(shell, shell.session.context(), fs, path) >= 0;
+  shell.session.forget();
+  return there;
+}
+
+// Refuses to replace what is there, as Hadoop's shell does, unless -f allows it (when the command
+// takes it); kSucceeded when the destination is free.
+int refuseExisting(Shell &shell, const char *command, bool exists, const std::string &path,
+                   bool forceable = true) {
+  if (!exists || (forceable && shell.flag('f'))) return kSucceeded;
+  return localFailure(command, path, "File exists");
+}
+
 // Set by Ctrl-C or a termination request while get or put copies: the loop stops at the next
 // chunk and what it made is removed. A second signal ends the process at once.
 std::atomic<bool> interrupted{false};
@@ -139,6 +175,8 @@ int copyOut(Shell &shell, const char *command, const std::string &path, FILE *ou
 
 // One file to a local file: written beside the target under a hidden name, renamed at the end.
 int getFile(Shell &shell, const std::string &path, const std::string &local, int64_t size) {
+  std::error_code ignored;
+  if (int refused = refuseExisting(shell, "get", fs::exists(local, ignored), local)) return refused;
   std::string directory = fs::path(local).parent_path().string();
   std::string temporary =
       joined(directory.empty() ? "." : directory, "." + baseName(local) + ".qxdfs-XXXXXX");
@@ -178,6 +216,9 @@ int getTree(Shell &shell, const hdfsPathInfo &from, const std::string &local) {
 // Writes a local file to a new file of the file system through hdfsWrite; a failed write
 // deletes what was written.
 int putFile(Shell &shell, const std::string &local, const std::string &path) {
+  if (int refused = refuseExisting(shell, "put", present(shell, shell.fs, path), path)) {
+    return refused;
+  }
   int descriptor = open(local.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat info;
   if (descriptor < 0) return localFailure("put", local, strerror(errno));
@@ -238,27 +279,6 @@ int putTree(Shell &shell, const std::string &local, const std::string &path) {
     if (result != kSucceeded) return result;
   }
   return error ? localFailure("put", local, error.message()) : kSucceeded;
-}
-
-// A path's size and kind on a connection, asked with a message context of the caller's; -1 for
-// a path that is missing.
-int64_t sizeOf(Shell &shell, QXMessageContext *context, hdfsFS fs, const std::string &path,
-               bool *directory = nullptr) {
-  hdfsPathInfo *info = peek(shell, path, fs, context);
-  if (!info) return -1;
-  int64_t size = info->size;
-  if (directory) *directory = info->kind == HDFS_KIND_DIRECTORY;
-  release(shell, info, 1);
-  return size;
-}
-
-// Where a copy lands: into an existing directory under the source's name, else the path itself.
-std::string landing(Shell &shell, hdfsFS fs, const std::string &source,
-                    const std::string &destination) {
-  bool directory = false;
-  bool there = sizeOf(shell, shell.session.context(), fs, destination, &directory) >= 0;
-  shell.session.forget();
-  return there && directory ? joined(destination, baseName(source)) : destination;
 }
 
 // The progress of a copy made by one call (cp, mv): another thread reads the destination's size
@@ -361,6 +381,10 @@ int copy(Shell &shell, const std::vector<std::string> &arguments) {
   if (!to.error.empty()) return refused("cp", to, arguments[1]);
   hdfsFS source = connectionOf(shell, from), destination = connectionOf(shell, to);
   if (!source || !destination) return kFailed;
+  std::string landed = landing(shell, destination, from.path, to.path);
+  if (int refused = refuseExisting(shell, "cp", present(shell, destination, landed), landed)) {
+    return refused;
+  }
   Session &session = shell.session;
   int32_t status = 0;
   std::u16string sourcePath = qx(from.path), destinationPath = qx(to.path);
@@ -374,6 +398,15 @@ int move(Shell &shell, const std::vector<std::string> &arguments) {
   Location from = parseLocation(arguments[0]), to = parseLocation(arguments[1]);
   if (!from.error.empty()) return refused("mv", from, arguments[0]);
   if (!to.error.empty()) return refused("mv", to, arguments[1]);
+  hdfsFS source = connectionOf(shell, from), destination = connectionOf(shell, to);
+  if (!source || !destination) return kFailed;
+  // Hadoop's shell never moves onto what is there (a local rename would fall back to a copy
+  // that deletes its source).
+  std::string landed = landing(shell, destination, from.path, to.path);
+  if (int refused =
+          refuseExisting(shell, "mv", present(shell, destination, landed), landed, false)) {
+    return refused;
+  }
   Session &session = shell.session;
   int32_t status = 0;
   if (!from.ownTarget && !to.ownTarget) {
@@ -382,8 +415,6 @@ int move(Shell &shell, const std::vector<std::string> &arguments) {
                                        oldPath.c_str(), newPath.c_str()) == 0;
     return done(shell, ok, "mv", arguments[0], "cannot be renamed (missing, or in the way)");
   }
-  hdfsFS source = connectionOf(shell, from), destination = connectionOf(shell, to);
-  if (!source || !destination) return kFailed;
   CopyWatch watch(shell, from, source, to, destination);
   bool ok = session.ops().hdfsMove(session.dfs(), session.context(), &status, source,
                                    from.path.c_str(), destination, to.path.c_str()) == 0;
