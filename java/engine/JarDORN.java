@@ -1,20 +1,44 @@
+import java.io.ByteArrayOutputStream;
 import java.io.File;
+import java.io.FileDescriptor;
 import java.io.FileNotFoundException;
+import java.io.FileOutputStream;
+import java.io.IOException;
+import java.io.InputStream;
+import java.io.OutputStream;
+import java.lang.management.ManagementFactory;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
+import java.net.URISyntaxException;
 import java.net.URL;
 import java.net.URLClassLoader;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Path;
+import java.util.ArrayDeque;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.Deque;
+import java.util.List;
 
 /**
- * The storage engine's jar entry: runs the main class of a jar in a class loader of its own,
- * with the engine's arguments. An exception of the main method comes out as it was thrown.
+ * The storage engine's jar entry: runs the main class of a jar in a JVM of its own, so that
+ * nothing the main does (System.exit, Runtime.halt, threads it leaves running) reaches the
+ * engine's JVM. The child JVM is this JVM's java.home with this JVM's class path plus the jar,
+ * the same -D settings and module openings; its standard output and error are the engine's own.
  */
 public final class JarDORN {
+  /** Lines of the child's standard error a failure carries. */
+  private static final int TAIL_LINES = 10;
+  /** How long the copy of the child's standard error may go on after the child ended. */
+  private static final long DRAIN_MILLIS = 2000;
+
   private JarDORN() {}
 
   /**
    * @param jarAndClass the jar's path and the name of its main class
    * @param args what the main method receives
+   * @throws IOException naming the exit status and the last lines of the child's standard error
+   *     when the child ends with a status other than 0
    */
   public static void run(String[] jarAndClass, String[] args) throws Exception {
     if (jarAndClass == null || jarAndClass.length != 2) {
@@ -24,21 +48,145 @@ public final class JarDORN {
     if (!jar.isFile()) {
       throw new FileNotFoundException("JarDORN: no jar " + jar);
     }
-    Thread thread = Thread.currentThread();
-    ClassLoader previous = thread.getContextClassLoader();
-    try (URLClassLoader loader =
-        new URLClassLoader(new URL[] {jar.toURI().toURL()}, JarDORN.class.getClassLoader())) {
-      Method main = Class.forName(jarAndClass[1], true, loader).getMethod("main", String[].class);
-      thread.setContextClassLoader(loader);
-      main.invoke(null, (Object) args);
+    List<String> command = new ArrayList<>();
+    command.add(Path.of(System.getProperty("java.home"), "bin", "java").toString());
+    command.addAll(settings());
+    command.add("-cp");
+    command.add(classPath(jar));
+    command.add(JarDORN.class.getName());
+    command.add(jarAndClass[1]);
+    command.addAll(Arrays.asList(args == null ? new String[0] : args));
+    Process child =
+        new ProcessBuilder(command)
+            .redirectOutput(ProcessBuilder.Redirect.INHERIT)
+            .redirectError(ProcessBuilder.Redirect.PIPE)
+            .start();
+    child.getOutputStream().close(); // the child reads no input of the engine's
+    Tail tail = new Tail(child.getErrorStream(), new FileOutputStream(FileDescriptor.err));
+    Thread copier = new Thread(tail, "JarDORN stderr of " + jarAndClass[1]);
+    copier.setDaemon(true); // a grandchild may keep the pipe open: never wait for it
+    copier.start();
+    int status = child.waitFor();
+    copier.join(DRAIN_MILLIS);
+    if (status != 0) {
+      throw new IOException(
+          "JarDORN: " + jarAndClass[1] + " of " + jar + " ended with exit status " + status
+              + tail.lines());
+    }
+  }
+
+  /**
+   * In the child JVM: runs the main class with the context class loader set before its static
+   * initialisers run, and ends the JVM when the main returns (threads it leaves running do not
+   * keep it), with status 1 after printing what the main threw.
+   */
+  public static void main(String[] args) {
+    ClassLoader loader = ClassLoader.getSystemClassLoader();
+    Thread.currentThread().setContextClassLoader(loader);
+    int status = 0;
+    try {
+      Class<?> type = Class.forName(args[0], false, loader);
+      Method main = type.getMethod("main", String[].class);
+      main.invoke(null, (Object) Arrays.copyOfRange(args, 1, args.length));
     } catch (InvocationTargetException e) {
-      Throwable cause = e.getCause();
-      if (cause instanceof Exception) {
-        throw (Exception) cause;
+      e.getCause().printStackTrace();
+      status = 1;
+    } catch (ReflectiveOperationException | RuntimeException | LinkageError e) {
+      e.printStackTrace();
+      status = 1;
+    }
+    System.err.flush();
+    System.out.flush();
+    System.exit(status);
+  }
+
+  /** The -D settings and module options this JVM was started with, but its class loader's. */
+  private static List<String> settings() {
+    List<String> kept = new ArrayList<>();
+    for (String argument : ManagementFactory.getRuntimeMXBean().getInputArguments()) {
+      boolean setting = argument.startsWith("-D") || argument.startsWith("--add-opens")
+          || argument.startsWith("--add-exports")
+          || argument.equals("-XX:+IgnoreUnrecognizedVMOptions");
+      if (setting && !argument.startsWith("-Djava.class.path=")
+          && !argument.startsWith("-Djava.system.class.loader=")) {
+        kept.add(argument);
       }
-      throw e;
-    } finally {
-      thread.setContextClassLoader(previous);
+    }
+    return kept;
+  }
+
+  /** This JVM's class path (what its system class loader has been given too), then the jar. */
+  private static String classPath(File jar) throws URISyntaxException {
+    List<String> items = new ArrayList<>();
+    for (String item : System.getProperty("java.class.path", "").split(File.pathSeparator)) {
+      if (!item.isEmpty()) {
+        items.add(item);
+      }
+    }
+    ClassLoader system = ClassLoader.getSystemClassLoader();
+    if (system instanceof URLClassLoader) {
+      for (URL url : ((URLClassLoader) system).getURLs()) {
+        if (url.getProtocol().equals("file")) {
+          items.add(new File(url.toURI()).getPath());
+        }
+      }
+    }
+    items.add(jar.getAbsolutePath());
+    return String.join(File.pathSeparator, items);
+  }
+
+  /** Copies the child's standard error through and keeps its last lines. */
+  private static final class Tail implements Runnable {
+    private static final int LONGEST_LINE = 1000;
+    private final InputStream from;
+    private final OutputStream to;
+    private final Deque<String> last = new ArrayDeque<>();
+    private final ByteArrayOutputStream line = new ByteArrayOutputStream();
+
+    Tail(InputStream from, OutputStream to) {
+      this.from = from;
+      this.to = to;
+    }
+
+    @Override
+    public void run() {
+      byte[] buffer = new byte[8192];
+      try {
+        for (int n; (n = from.read(buffer)) > 0; ) {
+          to.write(buffer, 0, n);
+          keep(buffer, n);
+        }
+      } catch (IOException e) {
+        // the child is gone; what came through is kept
+      }
+    }
+
+    private synchronized void keep(byte[] bytes, int count) {
+      for (int i = 0; i < count; i++) {
+        if (bytes[i] == '\n') {
+          last.addLast(line.toString(StandardCharsets.UTF_8));
+          line.reset();
+          if (last.size() > TAIL_LINES) {
+            last.removeFirst();
+          }
+        } else if (line.size() < LONGEST_LINE) {
+          line.write(bytes[i]);
+        }
+      }
+    }
+
+    synchronized String lines() {
+      if (last.isEmpty() && line.size() == 0) {
+        return " (nothing on its standard error)";
+      }
+      StringBuilder text = new StringBuilder("; the last lines of its standard error:");
+      for (String kept : last) {
+        text.append('\n').append(kept);
+      }
+      if (line.size() > 0) {
+        text.append('\n').append(line.toString(StandardCharsets.UTF_8));
+      }
+      return text.toString();
     }
   }
 }

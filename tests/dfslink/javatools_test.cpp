@@ -1,5 +1,6 @@
 // The Java tools: sources compiled against the kept class path with their diagnostics listed,
 // a real jar launched through JarDORN, and a real word count run through DORNmap over HDFS.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -12,8 +13,58 @@ namespace {
 
 const std::string kHadoopApi = std::string(QX_HADOOP_LIB_DIR) + "/hadoop-client-api-3.5.0.jar";
 
+// Where the local job runner stages jobs unless told otherwise.
+const std::string kStagingRoot = "/tmp/hadoop/mapred/staging";
+constexpr char DORN_USER[] = "mapreduce.job.user.name";
+
+size_t entriesIn(const std::string &directory) {
+  std::error_code missing;
+  auto entries = std::filesystem::directory_iterator(directory, missing);
+  return missing ? 0 : static_cast<size_t>(std::distance(entries, {}));
+}
+
 class JavaToolsTest : public HadoopTest {
  protected:
+  // The word counts in a job's output directory.
+  std::map<std::string, int64_t> countedIn(hdfsFS fs, const std::string &directory) {
+    std::map<std::string, int64_t> counted;
+    for (const std::u16string &name : namesIn(fs, qx(directory))) {
+      if (name.rfind(u"part-", 0) != 0) continue;
+      FileHandle *in = open(fs, directory + "/" + hostkernel::fromQXChar(name), 0);
+      std::istringstream lines(readAll(fs, in));
+      close(fs, in);
+      for (std::string word, count;
+           std::getline(lines, word, '\t') && std::getline(lines, count);) {
+        counted[word] += std::stoll(count);
+      }
+    }
+    return counted;
+  }
+  // The local job runners' metrics sources the platform's MBean server holds.
+  jint runnerMetrics() {
+    LocalRef<jobject> server(env, nullptr), pattern(env, nullptr), names(env, nullptr);
+    jobject found = nullptr;
+    EXPECT_EQ(
+        bridgeOps().invokeMethod(dfs->jvm, context(), env, &found, nullptr, JVMLINK_STATIC, nullptr,
+                                 "java/lang/management/ManagementFactory", 0,
+                                 "getPlatformMBeanServer", "()Ljavax/management/MBeanServer;"),
+        0);
+    server = LocalRef<jobject>(env, found);
+    LocalRef<jstring> text(
+        env, env->NewStringUTF("Hadoop:service=JobTracker,name=LocalJobRunnerMetrics-*"));
+    pattern = LocalRef<jobject>(env, bridgeOps().constructNewObjectOfClass(
+                                         dfs->jvm, context(), env, "javax/management/ObjectName",
+                                         "(Ljava/lang/String;)V", text.get()));
+    names = LocalRef<jobject>(
+        env, callJava(server.get(), "javax/management/MBeanServer", "queryNames",
+                      "(Ljavax/management/ObjectName;Ljavax/management/QueryExp;)Ljava/util/Set;",
+                      pattern.get(), nullptr));
+    jint size = -1;
+    bridgeOps().invokeMethod(dfs->jvm, context(), env, &size, nullptr, JVMLINK_INSTANCE,
+                             names.get(), "java/util/Set", 0, "size", "()I");
+    return size;
+  }
+
   void SetUp() override {
     HadoopTest::SetUp();
     directory = temporaryDirectory();
@@ -150,25 +201,70 @@ TEST_F(JavaToolsTest, ManySourcesAndDiagnosticsLeaveNoReference) {
 
 TEST_F(JavaToolsTest, AJarRunsWithTheArgumentsBeforeTheEmptyText) {
   std::string jar = testDataDirectory() + "/launched.jar", out = directory + "/echo.txt";
-  const char *const arguments[] = {out.c_str(), "a", "b", "", "c"};
+  const char *const arguments[] = {out.c_str(), "a", "\xF0\x9D\x84\x9E", "", "c"};
   hostkernel::Counters before = hostkernel::liveCounters();
-  for (int i = 0; i < 10000; i++) {
+  for (int i = 0; i < 3; i++) {
     ASSERT_EQ(ops().javaJar(dfs, context(), jar.c_str(), "qxtest.Echo", arguments), 0u);
   }
   EXPECT_EQ(hostkernel::liveCounters(), before);
   std::ifstream echoed(out);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(echoed), {}), "a\nb\n");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(echoed), {}), "a\n\xF0\x9D\x84\x9E\n");
   EXPECT_TRUE(reports().empty());
+}
 
-  EXPECT_EQ(ops().javaJar(dfs, context(), jar.c_str(), "qxtest.Thrower", arguments), 0x86BFF80Fu);
-  std::vector<std::string> lines = messages.lines();
-  ASSERT_GE(lines.size(), 5u);
-  EXPECT_EQ(reports().front(), statusReport(4, 0x86BFF80F, {"javaJar"}));
-  EXPECT_EQ(lines[1], "ERROR: Call to method JarDORN.run failed.");
-  EXPECT_EQ(lines[2], "ERROR: java.lang.IllegalStateException");
-  EXPECT_EQ(lines[3], "java.lang.IllegalStateException: launched and failed");
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "java.io.IOException: the cause"), lines.end());
-  EXPECT_FALSE(env->ExceptionCheck());
+// A jar runs in a JVM of its own: however its main ends, this process lives on, and a status
+// other than 0 fails the launch with the status and the last lines the child wrote on stderr.
+TEST_F(JavaToolsTest, WhateverALaunchedMainDoesTheHostLivesOn) {
+  std::string jar = testDataDirectory() + "/launched.jar", out = directory + "/context.txt";
+  struct Case {
+    std::vector<const char *> how;
+    std::string failure;  // the exception's first line, or "" for success
+    std::string lastLine;
+  };
+  for (const Case &c : std::vector<Case>{
+           {{"exit", "0"}, "", ""},
+           {{"thread"}, "", ""},
+           {{"exit", "3"},
+            "java.io.IOException: JarDORN: qxtest.Exiter of " + jar +
+                " ended with exit status 3; the last lines of its standard error:",
+            "Exiter: exit"},
+           {{"halt", "4"},
+            "java.io.IOException: JarDORN: qxtest.Exiter of " + jar +
+                " ended with exit status 4; the last lines of its standard error:",
+            "Exiter: halt"},
+           {{"throw"},
+            "java.io.IOException: JarDORN: qxtest.Exiter of " + jar +
+                " ended with exit status 1; the last lines of its standard error:",
+            "\tat qxtest.Exiter.main(Exiter.java:"},
+       }) {
+    std::vector<const char *> arguments = {out.c_str()};
+    arguments.insert(arguments.end(), c.how.begin(), c.how.end());
+    arguments.push_back("");
+    std::filesystem::remove(out);
+    messages.clear();
+    auto started = std::chrono::steady_clock::now();
+    uint32_t result = ops().javaJar(dfs, context(), jar.c_str(), "qxtest.Exiter", arguments.data());
+    std::string what = c.how[0];
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60)) << what;
+    std::ifstream ran(out);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(ran), {}),
+              "context true, log level warn\n")
+        << what;
+    EXPECT_FALSE(env->ExceptionCheck());
+    if (c.failure.empty()) {
+      EXPECT_EQ(result, 0u) << what;
+      EXPECT_TRUE(reports().empty()) << what;
+      continue;
+    }
+    EXPECT_EQ(result, 0x86BFF80Fu) << what;
+    std::vector<std::string> lines = messages.lines();
+    ASSERT_GE(lines.size(), 4u) << what;
+    EXPECT_EQ(reports().front(), statusReport(4, 0x86BFF80F, {"javaJar"}));
+    EXPECT_EQ(lines[1], "ERROR: Call to method JarDORN.run failed.");
+    EXPECT_EQ(lines[2], "ERROR: java.io.IOException");
+    EXPECT_EQ(lines[3].substr(0, lines[3].find('\n')), c.failure) << what;
+    EXPECT_NE(lines[3].find("\n" + c.lastLine), std::string::npos) << lines[3];
+  }
 }
 
 TEST_F(JavaToolsTest, AWordCountRunsOverHdfs) {
@@ -184,38 +280,53 @@ TEST_F(JavaToolsTest, AWordCountRunsOverHdfs) {
     }
     writeAll(fs, "/wc/in/part" + std::to_string(file), text.str());
   }
+  makeWorldWritable(fs, u"/wc/shared");
   std::string filesystem = "fs.defaultFS=" + testHdfs().uri();
+  std::string user = std::string(DORN_USER) + "=counter";
   const char *const settings[] = {filesystem.c_str(), ""};
-  const char *const arguments[] = {"/wc/in", "/wc/out", ""};
-  ASSERT_EQ(ops().javaMap(dfs, context(), settings, arguments), 0u)
-      << ::testing::PrintToString(messages.lines());
-  std::map<std::string, int64_t> counted;
-  for (const std::u16string &name : namesIn(fs, u"/wc/out")) {
-    if (name.rfind(u"part-", 0) != 0) continue;
-    FileHandle *in = open(fs, "/wc/out/" + hostkernel::fromQXChar(name), 0);
-    std::istringstream lines(readAll(fs, in));
-    close(fs, in);
-    for (std::string word, count; std::getline(lines, word, '\t') && std::getline(lines, count);) {
-      counted[word] += std::stoll(count);
-    }
+  const char *const asCounter[] = {filesystem.c_str(), user.c_str(), ""};
+  size_t stagedBefore = entriesIn(kStagingRoot);
+  for (int job = 0; job < 3; job++) {
+    std::string out = "/wc/shared/out" + std::to_string(job);
+    const char *const arguments[] = {"/wc/in", out.c_str(), ""};
+    ASSERT_EQ(ops().javaMap(dfs, context(), job == 2 ? asCounter : settings, arguments), 0u)
+        << ::testing::PrintToString(messages.lines());
+    EXPECT_EQ(countedIn(fs, out), expected) << out;
+    EXPECT_EQ(runnerMetrics(), 0) << "the job's metrics source went with it";
+    EXPECT_EQ(entriesIn(kStagingRoot), stagedBefore) << "no staging directory left";
+    EXPECT_EQ(ownerOf(fs, qx(out)), job == 2 ? u"counter" : ownerOf(fs, u"/wc/in"));
   }
-  EXPECT_EQ(counted, expected);
 
-  messages.clear();
-  const char *const missing[] = {"/wc/none", "/wc/out2", ""};
-  EXPECT_EQ(ops().javaMap(dfs, context(), settings, missing), 0x86BFF81Au);
-  EXPECT_EQ(reports(), std::vector<Report>({statusReport(4, 0x86BFF81A, {"javaMap"})}));
-  messages.clear();
-  const char *const unusable[] = {"no equals sign", ""};
-  EXPECT_EQ(ops().javaMap(dfs, context(), unusable, arguments), 0x86BFF81Au);
-  std::vector<std::string> lines = messages.lines();
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(reports().front(), statusReport(4, 0x86BFF81A, {"javaMap"}));
-  EXPECT_EQ(lines[1], "ERROR: Call to method DORNmap.DORNmain failed.");
-  EXPECT_EQ(lines[3],
-            "java.lang.IllegalArgumentException: DORNmap: a setting is not KEY=VALUE: no equals "
-            "sign");
-  EXPECT_FALSE(env->ExceptionCheck());
+  struct Failure {
+    std::vector<const char *> settings, arguments;
+    std::string exception, text;
+  };
+  for (const Failure &f : std::vector<Failure>{
+           {{filesystem.c_str(), ""},
+            {"/wc/none", "/wc/out9", ""},
+            "org.apache.hadoop.mapreduce.lib.input.InvalidInputException",
+            "Input path does not exist: " + testHdfs().uri() + "/wc/none"},
+           {{filesystem.c_str(), ""},
+            {"/wc/in", "/wc/shared/out0", ""},
+            "org.apache.hadoop.mapred.FileAlreadyExistsException",
+            "Output directory " + testHdfs().uri() + "/wc/shared/out0 already exists"},
+           {{"no equals sign", ""},
+            {"/wc/in", "/wc/out9", ""},
+            "java.lang.IllegalArgumentException",
+            "DORNmap: a setting is not KEY=VALUE: no equals sign"},
+       }) {
+    messages.clear();
+    EXPECT_EQ(ops().javaMap(dfs, context(), f.settings.data(), f.arguments.data()), 0x86BFF81Au);
+    std::vector<std::string> lines = messages.lines();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(reports().front(), statusReport(4, 0x86BFF81A, {"javaMap"}));
+    EXPECT_EQ(lines[1], "ERROR: Call to method DORNmap.DORNmain failed.");
+    EXPECT_EQ(lines[2], "ERROR: " + f.exception);
+    EXPECT_EQ(lines[3], f.exception + ": " + f.text);
+    EXPECT_EQ(runnerMetrics(), 0) << f.text;
+    EXPECT_FALSE(env->ExceptionCheck());
+  }
+  EXPECT_EQ(entriesIn(kStagingRoot), stagedBefore);
 }
 
 }  // namespace

@@ -84,6 +84,11 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
             "qxdfs: put: " + missing + ": No such file or directory\n"},
            {"get " + missing + " " + directory + "/out", 1,
             "qxdfs: get: " + missing + ": No such file or directory\n"},
+           {"mapjob " + missing + " " + directory, 1,
+            "qxdfs: mapjob: " + missing + ": Output directory file:" + directory +
+                " already exists\n"},
+           {"cd " + directory + " \\; mapjob missing out", 1,
+            "qxdfs: mapjob: missing: Input path does not exist: file:" + missing + "\n"},
        }) {
     Outcome run = qxdfs(c.arguments);
     EXPECT_EQ(run.status, c.status) << c.arguments;
@@ -92,7 +97,7 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
   std::string more = "\n(qxdfs --help lists the commands and options)\n";
   for (const Case &c : std::vector<Case>{
            {"frobnicate", 2, "qxdfs: frobnicate: no such command" + more},
-           {"get /x", 2, "qxdfs: get: missing argument (qxdfs get [-r] PATH LOCAL)" + more},
+           {"get /x", 2, "qxdfs: get: missing argument (qxdfs get [-r] [-f] PATH LOCAL)" + more},
            {"ls -z", 2, "qxdfs: ls: unknown option -z" + more},
            {"--fs hdfs://h:65536 ls", 2,
             "qxdfs: --fs hdfs://h:65536: the port must be 1 to 65535" + more},

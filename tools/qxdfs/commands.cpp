@@ -434,11 +434,30 @@ int runJar(Shell &shell, const std::vector<std::string> &arguments) {
   return done(shell, status == 0, "jar", arguments[0]);
 }
 
+// A path as the connection resolves it: relative paths from its working directory (cd).
+std::string absolutePath(Shell &shell, const std::string &path) {
+  if (path.empty() || path[0] == '/' || path.find("://") != std::string::npos) return path;
+  Session &session = shell.session;
+  QXChar buffer[4096];
+  int32_t status = 0;
+  if (!session.ops().hdfsGetWorkingDirectory(session.dfs(), session.context(), &status, shell.fs,
+                                             buffer, sizeof buffer)) {
+    session.forget();
+    return path;
+  }
+  return shortName(utf8(buffer).c_str()) + "/" + path;
+}
+
+// The job runs on the connection's file system, as its user, from its working directory.
 int mapJob(Shell &shell, const std::vector<std::string> &arguments) {
   std::vector<std::string> settings(arguments.begin() + 2, arguments.end());
+  if (!shell.user.empty())
+    settings.insert(settings.begin(), "mapreduce.job.user.name=" + shell.user);
   if (!shell.uri.empty()) settings.insert(settings.begin(), "fs.defaultFS=" + shell.uri);
   std::vector<const char *> settingList = textList(settings.begin(), settings.end());
-  std::vector<const char *> paths = textList(arguments.begin(), arguments.begin() + 2);
+  std::vector<std::string> inOut = {absolutePath(shell, arguments[0]),
+                                    absolutePath(shell, arguments[1])};
+  std::vector<const char *> paths = textList(inOut.begin(), inOut.end());
   Session &session = shell.session;
   uint32_t status =
       session.ops().javaMap(session.dfs(), session.context(), settingList.data(), paths.data());
