@@ -74,6 +74,10 @@ QXHOST_API void holdNextJniCall(std::string_view function);
 QXHOST_API bool waitForHeldJniCall();
 QXHOST_API void releaseHeldJniCall();
 
+// Global references the modules' code made since the JNI functions were first interposed
+// (this call interposes them) and has not deleted: compare two readings.
+QXHOST_API int64_t liveGlobalReferences();
+
 // Thread ids of ended threads are handed to new threads, lowest first, as some hosts do.
 QXHOST_API void reuseThreadIds(bool reuse);
 

@@ -113,11 +113,27 @@ jint JNICALL callIntMethod(JNIEnv *env, jobject object, jmethodID method, ...) {
   return result;
 }
 
+// Global references the modules' code made and has not deleted: what a module leaks across its
+// unload shows here.
+std::atomic<int64_t> moduleGlobalReferences{0};
+
+jobject JNICALL newGlobalRef(JNIEnv *env, jobject object) {
+  void *caller = __builtin_return_address(0);
+  if (fails("NewGlobalRef", caller)) return nullptr;  // the JVM gives null, nothing pending
+  jobject made = original.NewGlobalRef(env, object);
+  if (made && isModuleCode(caller)) moduleGlobalReferences++;
+  return made;
+}
+
+void JNICALL deleteGlobalRef(JNIEnv *env, jobject reference) {
+  if (reference && isModuleCode(__builtin_return_address(0))) moduleGlobalReferences--;
+  original.DeleteGlobalRef(env, reference);
+}
+
 #define QX_NAME(function) constexpr char k##function[] = #function;
 #define QX_WRAP(function, thrown) wrap<&JNINativeInterface_::function, k##function, thrown>()
 
 QX_NAME(FindClass)
-QX_NAME(NewGlobalRef)
 QX_NAME(NewObjectV)
 QX_NAME(GetMethodID)
 QX_NAME(GetStaticMethodID)
@@ -150,8 +166,7 @@ QX_NAME(CallNonvirtualVoidMethodV)
 
 void wrapFunctions() {
   QX_WRAP(FindClass, kNoClass);
-  QX_WRAP(NewGlobalRef, nullptr);  // the JVM gives null, nothing pending
-  QX_WRAP(NewObjectV, kThrown);    // the constructor threw
+  QX_WRAP(NewObjectV, kThrown);  // the constructor threw
   QX_WRAP(GetMethodID, kNoMethod);
   QX_WRAP(GetStaticMethodID, kNoMethod);
   QX_WRAP(GetFieldID, kNoField);
@@ -180,6 +195,8 @@ void wrapFunctions() {
   QX_WRAP(CallNonvirtualIntMethodV, kThrown);
   QX_WRAP(CallNonvirtualLongMethodV, kThrown);
   QX_WRAP(CallNonvirtualVoidMethodV, kThrown);
+  interposed.NewGlobalRef = newGlobalRef;
+  interposed.DeleteGlobalRef = deleteGlobalRef;
   interposed.CallObjectMethod = callObjectMethod;
   interposed.CallIntMethod = callIntMethod;
 }
@@ -221,6 +238,11 @@ void releaseHeldJniCall() {
   hold.released = true;
   hold.changed.notify_all();
   hold.changed.wait(lock, [] { return !hold.holding; });
+}
+
+int64_t liveGlobalReferences() {
+  interposeJniFunctions();
+  return moduleGlobalReferences;
 }
 
 void interposeJniFunctions() {

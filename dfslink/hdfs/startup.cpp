@@ -15,10 +15,21 @@ void releaseIfPresent(Record *record) {
   if (record) record->header.release(record);
 }
 
+// The Java objects the module keeps for itself go before the bridge does: a reload must not
+// leave them behind in a JVM that lives on.
+void releaseKeptJavaObjects(DfsLinkState *dfs) {
+  if (!dfs->jvm || !dfs->javaCompiler) return;
+  JNIEnv *env = bridgeOf(dfs).getJNIEnv(dfs->jvm, nullptr);
+  if (!env) return;
+  env->DeleteGlobalRef(dfs->javaCompiler);
+  dfs->javaCompiler = nullptr;
+}
+
 // The clean-up of a failed start-up and the teardown: streams and connections still open are
 // not closed; their records go with the pool.
 void teardown(void *record) {
   auto *dfs = static_cast<DfsLinkState *>(record);
+  releaseKeptJavaObjects(dfs);
   releaseIfPresent(dfs->perf);
   releaseIfPresent(dfs->ioe);
   releaseIfPresent(dfs->exml);

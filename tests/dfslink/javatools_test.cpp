@@ -142,6 +142,29 @@ TEST_F(JavaToolsTest, ACleanSourceCompilesAgainstTheClassPathAndLoads) {
   EXPECT_TRUE(reports().empty());
 }
 
+// The compiler the module keeps goes with the module: three load, compile and unload cycles
+// leave no global reference behind.
+TEST_F(JavaToolsTest, ReloadsLeaveNoCompilerBehind) {
+  std::string plain = source("Plain.java", "public class Plain {}\n");
+  int64_t before = hostkernel::liveGlobalReferences();
+  for (int cycle = 0; cycle < 3; cycle++) {
+    DfsLinkState *again = loadDfs();
+    ASSERT_NE(again, nullptr);
+    std::string item = kHadoopApi + '\0';
+    int32_t length = static_cast<int32_t>(item.size());
+    ClassPathList list = {item.data(), &length, 1, length, 0};
+    ASSERT_EQ(again->jvm->operations.haddpaths(again->jvm, context(), &list), 0);
+    const char *const sources[] = {plain.c_str(), ""};
+    std::string out = directory + "/cycle";
+    std::filesystem::create_directories(out);
+    EXPECT_EQ(again->operations.javaComp(again, context(), sources, out.c_str(), nullptr, nullptr),
+              0u);
+    EXPECT_NE(again->javaCompiler, nullptr);
+    again->frame.header.release(again);
+    EXPECT_EQ(hostkernel::liveGlobalReferences(), before) << "cycle " << cycle;
+  }
+}
+
 TEST_F(JavaToolsTest, TheOptionsReachTheCompiler) {
   // Compiles at 10 and later only.
   std::string modern = source("Modern.java", "public class Modern { void f() { var x = 1; } }\n");
