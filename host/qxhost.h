@@ -35,6 +35,9 @@ typedef struct QXRecordHeader {
 #define QX_IO_NOT_FOUND 0x80BFE801u
 #define QX_IO_END_OF_FILE 0x80BFE80Au
 #define QX_IO_CANNOT_LIST 0x80BFE826u
+/* A directory's next entry has a name that is not text in the host's encoding: it is passed
+ * over, and the next read reads the entry after it. */
+#define QX_IO_NAME_NOT_TEXT 0x80BFE827u
 
 /* Message severities. */
 #define QX_SEVERITY_PLAIN 0
@@ -271,7 +274,7 @@ typedef struct QXIoeEntryInfo {
   int32_t type;
 } QXIoeEntryInfo;
 
-#define QX_IOE_DIRECTORY 1
+#define QX_IOE_DIRECTORY 1 /* a directory itself; a link to one is not of this type */
 
 typedef struct QXIoeEntry {
   uintptr_t reserved[2];

@@ -31,8 +31,12 @@
 #endif
 #endif
 
-/* The value of the options document's os attribute that names this engine's platform. The engine
- * runs on Windows; other builds read the documents written for it the same way. */
+/* The value of the options document's os attribute that names this platform: a document shared
+ * between platforms gives each its own paths. */
+#if defined(_WIN32)
 #define QX_OPTIONS_OS u"windows"
+#else
+#define QX_OPTIONS_OS u"unix"
+#endif
 
 #endif

@@ -23,6 +23,7 @@ const std::unordered_map<uint32_t, const char *> &catalogue() {
       {0x80BFE801, "not found: %s"},
       {0x80BFE80A, "end of file"},
       {0x80BFE826, "the directory cannot be listed"},
+      {0x80BFE827, "a name in the directory is not valid text"},
       // jvmlink
       {0x86BFF001, "%hs: the method kind must be 0 (static) or 1 (instance)"},
       {0x86BFF002, "%hs: the class cache cannot be created"},

@@ -142,8 +142,13 @@ QXHOST_API JavaVM *javaVm();
 // The version stamp (QX_VERSION_STAMP_WORDS words) a loaded module gave at its start.
 QXHOST_API bool versionStampOf(const void *moduleRecord, uintptr_t *stamp);
 
-// UTF-8 <-> QXChar text for tools and tests.
+// UTF-8 <-> QXChar text for tools and tests; what is not text becomes U+FFFD.
 QXHOST_API std::u16string toQXChar(std::string_view utf8);
 QXHOST_API std::string fromQXChar(std::u16string_view text);
+// The same, refusing (false) what is not text: bytes that are not UTF-8 (over-long forms and
+// encoded surrogates included), or a lone surrogate. For names, where a stand-in character
+// would name another file.
+QXHOST_API bool utf8ToQXChar(std::string_view utf8, std::u16string &out);
+QXHOST_API bool qxcharToUtf8(std::u16string_view text, std::string &out);
 
 }  // namespace hostkernel

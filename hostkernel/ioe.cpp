@@ -20,9 +20,12 @@ constexpr uint32_t kIoeEyeCatcher = 0x45454F49;     // "IOEE"
 constexpr uint32_t kObjectEyeCatcher = 0x4A424F49;  // "IOBJ"
 const std::u16string kIsDirectory = u"ISDIR";
 
-std::string pathOf(const QXChar *path, int32_t units) {
-  return path && units > 0 ? fromQXChar(std::u16string_view(path, static_cast<size_t>(units)))
-                           : std::string();
+// A path as the file system names it; false for text no file can be named by (a lone
+// surrogate would otherwise stand for another name).
+bool pathOf(const QXChar *path, int32_t units, std::string &out) {
+  out.clear();
+  return !path || units <= 0 ||
+         qxcharToUtf8(std::u16string_view(path, static_cast<size_t>(units)), out);
 }
 
 uint32_t statusOf(int error) {
@@ -70,7 +73,12 @@ QXIoeFile *openFile(QXIoeExtension *, const QXChar *path, int32_t units, const u
     setStatus(status, QX_OPERATION_FAILED);
     return nullptr;
   }
-  int fd = open(pathOf(path, units).c_str(), O_RDONLY | O_CLOEXEC);
+  std::string name;
+  if (!pathOf(path, units, name)) {
+    setStatus(status, QX_IO_NOT_FOUND);
+    return nullptr;
+  }
+  int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat info;
   if (fd >= 0 && (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
     close(fd);
@@ -115,7 +123,12 @@ QXIoeFileInfo *fileInfo(QXIoeExtension *, QXPool *pool, const QXChar *path, int3
     return nullptr;
   }
   struct stat information;
-  if (stat(pathOf(path, units).c_str(), &information) != 0) {
+  std::string name;
+  if (!pathOf(path, units, name)) {
+    setStatus(status, QX_IO_NOT_FOUND);
+    return nullptr;
+  }
+  if (stat(name.c_str(), &information) != 0) {
     setStatus(status, statusOf(errno));
     return nullptr;
   }
@@ -165,9 +178,9 @@ struct Directory {
   std::vector<Entry *> held;
 };
 
-Entry *newEntry(const std::string &path, bool isDirectory) {
+Entry *newEntry(std::u16string path, bool isDirectory) {
   Entry *entry = new Entry{};
-  entry->path = toQXChar(path);
+  entry->path = std::move(path);
   entry->record.info = &entry->info;
   entry->info.path = entry->path.c_str();
   entry->info.length = static_cast<int32_t>(entry->path.size());
@@ -189,15 +202,19 @@ QXIoeEntry *readEntry(QXIoeDirectory *record, uint32_t, int32_t, uint32_t *statu
     setStatus(status, QX_OPERATION_FAILED);
     return nullptr;
   }
-  Entry *entry;
-  if (directory->next == 0) {
-    entry = newEntry(directory->path, true);
-  } else {
-    std::string path = directory->path + QX_DIR_SEPARATOR + directory->names[directory->next - 1];
-    struct stat information;
-    entry = newEntry(path, stat(path.c_str(), &information) == 0 && S_ISDIR(information.st_mode));
-  }
+  std::string path = directory->next == 0 ? directory->path
+                                          : directory->path + QX_DIR_SEPARATOR +
+                                                directory->names[directory->next - 1];
   directory->next++;
+  std::u16string text;
+  if (!utf8ToQXChar(path, text)) {
+    setStatus(status, QX_IO_NAME_NOT_TEXT);
+    return nullptr;
+  }
+  // A link is not followed: a link to a directory is no directory of this tree.
+  struct stat information;
+  Entry *entry = newEntry(std::move(text),
+                          lstat(path.c_str(), &information) == 0 && S_ISDIR(information.st_mode));
   directory->held.push_back(entry);
   return &entry->record;
 }
@@ -232,12 +249,12 @@ QXIoeDirectory *openDirectory(QXIoeExtension *, const QXChar *path, int32_t unit
   Directory *directory = new Directory;
   directory->record = {
       {kObjectEyeCatcher, nullptr, releaseDirectory}, readEntry, releaseEntry, closeDirectory};
-  directory->path = pathOf(path, units);
+  bool named = pathOf(path, units, directory->path);
   while (directory->path.size() > 1 && directory->path.back() == QX_DIR_SEPARATOR) {
     directory->path.pop_back();
   }
-  if (!namesOf(directory->path, directory->names)) {
-    setStatus(status, listingStatus(errno));
+  if (!named || !namesOf(directory->path, directory->names)) {
+    setStatus(status, named ? listingStatus(errno) : QX_IO_NOT_FOUND);
     delete directory;
     return nullptr;
   }
@@ -258,7 +275,8 @@ uint32_t readName(QXIoeListing *record, QXChar *buffer, int32_t capacity) {
   Listing *listing = reinterpret_cast<Listing *>(record);
   if (listing->next >= listing->names.size()) return QX_IO_END_OF_FILE;
   if (shouldFail(Fault::HostService, "readName")) return QX_OPERATION_FAILED;
-  std::u16string name = toQXChar(listing->names[listing->next++]);
+  std::u16string name;
+  if (!utf8ToQXChar(listing->names[listing->next++], name)) return QX_IO_NAME_NOT_TEXT;
   // A name that does not fit is passed over: the next call reads the next one.
   if (!buffer || name.size() + 1 > static_cast<size_t>(std::max(capacity, 0))) {
     return QX_VALUE_TOO_LONG;
@@ -286,8 +304,10 @@ QXIoeListing *openListing(QXIoeExtension *, const QXChar *path, int32_t units, i
   }
   Listing *listing = new Listing;
   listing->record = {{kObjectEyeCatcher, nullptr, releaseListing}, readName, closeListing};
-  if (!namesOf(pathOf(path, units), listing->names)) {
-    setStatus(status, listingStatus(errno));
+  std::string name;
+  bool named = pathOf(path, units, name);
+  if (!named || !namesOf(name, listing->names)) {
+    setStatus(status, named ? listingStatus(errno) : QX_IO_NOT_FOUND);
     delete listing;
     return nullptr;
   }

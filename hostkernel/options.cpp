@@ -15,8 +15,9 @@ namespace {
 constexpr uint32_t kLocaleEyeCatcher = 0x4C434F4C;  // "LOCL"
 const std::u16string kEnvironmentPrefix = u"OSENV.";
 
+// XML's white space: a number may stand on a line of its own.
 bool blank(QXChar unit) {
-  return unit == u' ' || unit == u'\t';
+  return unit == u' ' || unit == u'\t' || unit == u'\r' || unit == u'\n';
 }
 
 uint32_t parseInteger(QXLocale *, const char *localeName, const QXChar *text, int32_t units,

@@ -128,6 +128,15 @@ uint32_t openLevel(ExpansionContext &expansion, DirectoryLevel &level, const QXC
   return status;
 }
 
+// A name the file system holds but the host cannot read as text: it names no class path entry
+// that could be passed on, and the rest of the directory still counts.
+void skipNameNotText(ExpansionContext &expansion, const DirectoryLevel &level) {
+  const QXIoeEntryInfo *own = level.ownInfo;
+  printText(expansion.context, QX_SEVERITY_WARNING,
+            u"Class path: a name in %.*s is not UTF-8; skipped.", own ? own->length : 0,
+            own ? own->path : u"");
+}
+
 // The tree below a directory, depth first: jars as they are met, a directory holding class
 // files after everything below it. A level ends when its listing is exhausted.
 uint32_t walk(ExpansionContext &expansion, const QXChar *path, size_t units) {
@@ -150,6 +159,11 @@ uint32_t walk(ExpansionContext &expansion, const QXChar *path, size_t units) {
     bool descended = false;
     while (!descended && status == 0) {
       QXIoeEntry *entry = level->directory->readEntry(level->directory, kEntryRead, 0, &status);
+      if (!entry && status == QX_IO_NAME_NOT_TEXT) {
+        skipNameNotText(expansion, *level);
+        status = 0;
+        continue;
+      }
       if (!entry) break;  // the end of the listing, or a failure in status
       level->entriesRead++;
       descended = takeEntry(expansion, *level, entry, walkPath, status);

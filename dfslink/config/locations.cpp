@@ -43,10 +43,13 @@ uint32_t appendEntries(DfsLinkState *dfs, QXMessageContext *context, QXPool *poo
     QXChar *name = value + directoryUnits;
     uint32_t status = listing->readName(listing, name, kValueUnits - directoryUnits);
     if (status == QX_IO_END_OF_FILE) return 0;
-    if (status == QX_VALUE_TOO_LONG) {
-      printText(context, QX_SEVERITY_WARNING,
-                u"loadEnvPaths: an entry of %.*s is too long for the class path; skipped.",
-                static_cast<int>(directoryUnits), value);
+    // An entry no class path item can be made of is passed over; the listing goes on.
+    const QXChar *unusable = status == QX_VALUE_TOO_LONG     ? u"is too long for the class path"
+                             : status == QX_IO_NAME_NOT_TEXT ? u"is not UTF-8"
+                                                             : nullptr;
+    if (unusable) {
+      printText(context, QX_SEVERITY_WARNING, u"loadEnvPaths: an entry of %.*s %s; skipped.",
+                static_cast<int>(directoryUnits), value, unusable);
       continue;
     }
     if (status != 0) return status;

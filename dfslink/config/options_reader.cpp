@@ -25,7 +25,11 @@ QX_LAYOUT_32(
     "OptionsRecord: flags, reserved, 7 texts, lengths, port, class path at 52; 76 bytes");
 
 constexpr int32_t kBlockBytes = 8192;
-constexpr size_t kMostTextUnits = 1 << 20;  // no option is longer
+constexpr size_t kMostTextUnits = 1 << 20;        // no option is longer
+constexpr int32_t kMostAttributeUnits = 1 << 16;  // nor any attribute
+// No options document is larger: one that is is refused by its size, before an XML reader can
+// spend time on it.
+constexpr int64_t kMostDocumentBytes = 4 << 20;
 constexpr uint32_t kEndOfInput = QX_END_OF_INPUT;
 
 // The input stream of the reader: its callbacks first, then what they work with.
@@ -37,6 +41,7 @@ struct OptionsStream {
   QXIoeExtension *ioe;
   DfsLinkState *dfs;
   void *buffer;
+  int64_t bytesRead;
 };
 
 enum Element {
@@ -110,7 +115,8 @@ void setBits(uint32_t &flags, uint32_t bits, bool on) {
 bool takeOs(ReaderState &state, const QXExmlAttribute &attribute, std::u16string_view element) {
   state.osGiven = true;
   state.osMatches = valueIs(state, attribute, QX_OPTIONS_OS);
-  if (state.osMatches || valueIs(state, attribute, u"unix") || valueIs(state, attribute, u"mvs")) {
+  if (valueIs(state, attribute, u"windows") || valueIs(state, attribute, u"unix") ||
+      valueIs(state, attribute, u"mvs")) {
     return true;
   }
   printText(state.context, QX_SEVERITY_ERROR, u"Invalid OS in <%.*s> : %.*s",
@@ -231,6 +237,13 @@ uint32_t onStart(void *handlers, uintptr_t, uintptr_t, uintptr_t, uintptr_t, con
                  QXExmlAttribute **attributes) {
   ReaderState &state = *static_cast<ReaderState *>(handlers);
   resetText(state);
+  for (int32_t i = 0; i < count; i++) {
+    if (attributes[i]->valueBytes / static_cast<int32_t>(sizeof(QXChar)) > kMostAttributeUnits) {
+      printText(state.context, QX_SEVERITY_ERROR, u"An option's attribute is longer than %d units.",
+                kMostAttributeUnits);
+      return QX_VALUE_TOO_LONG;
+    }
+  }
   Element element = elementOf(state, name, nameBytes, true);
   if (element == kElements) return 0;
   state.in[element] = true;
@@ -253,6 +266,14 @@ uint32_t store(ReaderState &state, QXChar *&field, const QXChar *text, size_t un
   memcpy(field, text, sizeof(QXChar) * units);
   field[units] = 0;
   return 0;
+}
+
+// A text value and its length, always together: a failed store leaves no length behind.
+uint32_t storeWithLength(ReaderState &state, QXChar *&field, uint32_t &length, const QXChar *text,
+                         size_t units) {
+  uint32_t status = store(state, field, text, units);
+  length = status == 0 ? static_cast<uint32_t>(units) : 0;
+  return status;
 }
 
 uint32_t storePort(ReaderState &state, const QXChar *text, size_t units) {
@@ -280,30 +301,35 @@ uint32_t takeText(ReaderState &state) {
   const bool *in = state.in;
   uint32_t result = 0;
   if (!in[kHadoop]) return 0;
+  // Every step runs; the first failure is the result, whatever a later one does.
+  auto keep = [&result](uint32_t status) {
+    if (result == 0) result = status;
+  };
   if (in[kHdfs]) {
-    if (in[kHost] && (result = store(state, options.hdfsHost, text, units)) == 0) {
-      options.hdfsHostLength = static_cast<uint32_t>(units);
-    }
-    if (in[kUser] && (result = store(state, options.hdfsUser, text, units)) == 0) {
-      options.hdfsUserLength = static_cast<uint32_t>(units);
-    }
-    if (in[kPort]) result = storePort(state, text, units);
+    if (in[kHost])
+      keep(storeWithLength(state, options.hdfsHost, options.hdfsHostLength, text, units));
+    if (in[kUser])
+      keep(storeWithLength(state, options.hdfsUser, options.hdfsUserLength, text, units));
+    if (in[kPort]) keep(storePort(state, text, units));
   }
   if (in[kMapReduce]) {
     bool bootstrapApplies = osApplies(state) && (!state.hostNameGiven || state.hostNameMatches);
     if (in[kJavaWorkPath] && osApplies(state))
-      result = store(state, options.javaWorkPath, text, units);
-    if (in[kZelJavaVersion]) result = store(state, options.zelJavaVersion, text, units);
-    if (in[kHadoopJavaVersion]) result = store(state, options.hadoopJavaVersion, text, units);
-    if (in[kHdfsWorkPath]) result = store(state, options.hdfsWorkPath, text, units);
+      keep(store(state, options.javaWorkPath, text, units));
+    if (in[kZelJavaVersion]) keep(store(state, options.zelJavaVersion, text, units));
+    if (in[kHadoopJavaVersion]) keep(store(state, options.hadoopJavaVersion, text, units));
+    if (in[kHdfsWorkPath]) keep(store(state, options.hdfsWorkPath, text, units));
     if (in[kJavaBootstrapPath] && bootstrapApplies) {
-      result = store(state, options.javaBootstrapPath, text, units);
+      keep(store(state, options.javaBootstrapPath, text, units));
     }
-    if (in[kHdfsWorkingDir]) return store(state, options.hdfsWorkingDir, text, units);
+    if (in[kHdfsWorkingDir]) {
+      keep(store(state, options.hdfsWorkingDir, text, units));
+      return result;
+    }
   }
   if (in[kClassPaths] && in[kClassPath] && osApplies(state)) {
-    return expandClassPathEntry(state.expansion, text, static_cast<int64_t>(units * sizeof(QXChar)),
-                                state.recurse);
+    keep(expandClassPathEntry(state.expansion, text, static_cast<int64_t>(units * sizeof(QXChar)),
+                              state.recurse));
   }
   return result;
 }
@@ -389,6 +415,13 @@ uint32_t readStream(QXExmlStream *callbacks, void **buffer, int64_t *length) {
   uint32_t status = stream.file->read(stream.file, &stream.buffer, &read, 0, 0, options);
   if (buffer) *buffer = stream.buffer;
   if (length) *length = read;
+  stream.bytesRead += read;
+  if (stream.bytesRead > kMostDocumentBytes) {
+    printText(stream.context, QX_SEVERITY_ERROR,
+              u"The options document is larger than %d MiB; not read.",
+              static_cast<int>(kMostDocumentBytes >> 20));
+    return QX_VALUE_TOO_LONG;
+  }
   return status == QX_IO_END_OF_FILE ? kEndOfInput : status;
 }
 

@@ -1,5 +1,6 @@
 // The options document, the environment's class path and the class path list, on real files
 // and directory trees.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -9,6 +10,10 @@
 
 namespace testsupport {
 namespace {
+
+// The os attribute's value that names this platform, and one that names the other.
+const std::string kThisOs = hostkernel::fromQXChar(QX_OPTIONS_OS);
+const std::string kOtherOs = kThisOs == "unix" ? "windows" : "unix";
 
 class ConfigTest : public DfsTest {
  protected:
@@ -111,9 +116,13 @@ TEST_F(ConfigTest, EntriesOfEveryKind) {
             0,
             {classes + "/k"}},
            {"another platform's list",
-            "</classpaths><classpaths os='unix'><classpath>" + jar + "</classpath>",
+            "</classpaths><classpaths os='" + kOtherOs + "'><classpath>" + jar + "</classpath>",
             0,
             {}},
+           {"this platform's list",
+            "</classpaths><classpaths os='" + kThisOs + "'><classpath>" + jar + "</classpath>",
+            0,
+            {jar}},
        }) {
     clearOptions();
     EXPECT_EQ(read("<hadoop><classpaths>" + c.document + "</classpaths></hadoop>"), c.status)
@@ -145,6 +154,127 @@ TEST_F(ConfigTest, ValuesAndBitsOfTheDocument) {
   EXPECT_EQ(options.hdfsUserLength, 2u);
   EXPECT_EQ(options.hdfsPort, 65535);
   EXPECT_TRUE(reports().empty());
+}
+
+// A document shared between platforms: the paths of this one apply, the others' do not.
+TEST_F(ConfigTest, TheOsAttributeNamesThisPlatform) {
+  EXPECT_EQ(kThisOs, "unix") << "the tests run on Linux";
+  EXPECT_EQ(read("<hadoop><mapreduce><java_work_path os='" + kThisOs +
+                 "'>/mine</java_work_path><java_work_path os='" + kOtherOs +
+                 "'>C:\\theirs</java_work_path><java_bootstrap_path os='mvs'>/b"
+                 "</java_bootstrap_path></mapreduce></hadoop>"),
+            0u);
+  EXPECT_EQ(text(options.javaWorkPath), "/mine");
+  EXPECT_EQ(text(options.javaBootstrapPath), "(null)");
+}
+
+// A walk never follows a link to a directory: a loop, two loops and links to an ancestor or to
+// the root end at once with every jar once; a link to a jar is a jar.
+TEST_F(ConfigTest, LinksToDirectoriesAreNotWalked) {
+  std::string d = make("d/");
+  make("d/a.jar");
+  make("d/sub/b.jar");
+  make("outside.jar");
+  std::filesystem::create_directory_symlink(".", d + "/l");
+  std::filesystem::create_directory_symlink("..", d + "/sub/m");
+  std::filesystem::create_directory_symlink("..", d + "/up");
+  std::filesystem::create_directory_symlink("/", d + "/root");
+  std::filesystem::create_symlink("../outside.jar", d + "/linked.jar");
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(read("<hadoop><classpaths><classpath>" + d + "</classpath></classpaths></hadoop>"), 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+  EXPECT_EQ(items(), std::vector<std::string>({d + "/a.jar", d + "/linked.jar", d + "/sub/b.jar"}));
+}
+
+// File names are bytes: a name that is not UTF-8 (Latin-1, an over-long '/', an encoded
+// surrogate) is skipped with a warning naming its directory, and the reading goes on.
+TEST_F(ConfigTest, NamesThatAreNotUtf8AreSkippedWithAWarning) {
+  std::string d = make("d/");
+  make("d/caf\xE9/inside.jar");
+  make("d/..\xC0\xAF../escaped.jar");
+  make("d/\xED\xA0\x80.jar");
+  make("d/ok.jar");
+  make("jars/\xE9t\xE9.jar");
+  make("jars/fine.jar");
+  EXPECT_EQ(read("<hadoop><classpaths><classpath>" + d + "</classpath></classpaths></hadoop>"), 0u);
+  EXPECT_EQ(items(), std::vector<std::string>({d + "/ok.jar"}));
+  std::string warning = "WARNING: Class path: a name in " + d + " is not UTF-8; skipped.";
+  EXPECT_EQ(messages.lines(), std::vector<std::string>(3, warning));
+  messages.clear();
+  clearOptions();
+  setenv("ZEL_HADOOP_JAR_PATH", (directory + "/jars").c_str(), 1);
+  EXPECT_EQ(ops().loadEnvPaths(dfs, context(), pool, &options), 0u);
+  EXPECT_EQ(items(), std::vector<std::string>({directory + "/jars/fine.jar"}));
+  EXPECT_EQ(messages.lines(),
+            std::vector<std::string>({"WARNING: loadEnvPaths: an entry of " + directory +
+                                      "/jars/ is not UTF-8; skipped."}));
+}
+
+// A failure is never overwritten by what a later element stores: the reading returns it. A
+// value that cannot be stored leaves no length behind.
+TEST_F(ConfigTest, AFailureIsNeverReturnedAsSuccess) {
+  EXPECT_EQ(read("<hadoop><hdfs><port><mapreduce><zel_java_version>17x</zel_java_version>"
+                 "</mapreduce></port></hdfs></hadoop>"),
+            QX_NOT_A_NUMBER);
+  EXPECT_EQ(messages.lines(),
+            std::vector<std::string>({"ERROR: the text is not a number (0x803FE812)"}));
+  clearOptions();
+  EXPECT_EQ(read("<hadoop><hdfs><host>old</host><user>old</user></hdfs></hadoop>"), 0u);
+  for (const char *element : {"host", "user"}) {
+    // The third allocation: after the user host name and the element's text, its value.
+    hostkernel::injectFault(Fault::Allocation, 3, "DFSLINK Pool");
+    std::string e = element;
+    EXPECT_EQ(read("<hadoop><hdfs><" + e + ">a new value</" + e + "></hdfs></hadoop>"),
+              QX_OUT_OF_MEMORY)
+        << e;
+    hostkernel::clearFaults();
+  }
+  EXPECT_EQ(options.hdfsHost, nullptr);
+  EXPECT_EQ(options.hdfsHostLength, 0u);
+  EXPECT_EQ(options.hdfsUser, nullptr);
+  EXPECT_EQ(options.hdfsUserLength, 0u);
+}
+
+// A pretty-printed number stands between XML white space.
+TEST_F(ConfigTest, NumbersMayStandOnLinesOfTheirOwn) {
+  EXPECT_EQ(
+      read("<hadoop>\n  <hdfs>\n    <port>\n      8020\r\n    </port>\n  </hdfs>\n</hadoop>\n"),
+      0u);
+  EXPECT_EQ(options.hdfsPort, 8020);
+  EXPECT_TRUE(reports().empty());
+}
+
+// What no options document needs is refused quickly and cleanly: a document larger than a few
+// MiB by its size, an attribute longer than any option, and memory running out inside the
+// reader's callbacks.
+TEST_F(ConfigTest, HugeDocumentsAndValuesAreRefusedQuickly) {
+  struct Case {
+    std::string what, document;
+    uint32_t status;
+    std::string line;
+  };
+  for (const Case &c : std::vector<Case>{
+           {"a huge document", "<hadoop><!--" + std::string(5 << 20, 'c') + "--></hadoop>",
+            QX_VALUE_TOO_LONG, "ERROR: The options document is larger than 4 MiB; not read."},
+           {"a huge attribute",
+            "<hadoop><mapreduce debug='" + std::string(3 << 20, 'y') + "'/></hadoop>",
+            QX_VALUE_TOO_LONG, "ERROR: An option's attribute is longer than 65536 units."},
+       }) {
+    messages.clear();
+    clearOptions();
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(read(c.document), c.status) << c.what;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << c.what;
+    EXPECT_EQ(messages.lines().back(), c.line) << c.what;
+  }
+  for (const char *callback : {"exml start", "exml characters", "exml end"}) {
+    messages.clear();
+    clearOptions();
+    hostkernel::injectFault(Fault::Allocation, 1, callback);
+    EXPECT_EQ(read("<hadoop><hdfs><host>h</host></hdfs></hadoop>"), QX_OUT_OF_MEMORY) << callback;
+    EXPECT_FALSE(hostkernel::faultPending(Fault::Allocation)) << callback;
+    hostkernel::clearFaults();
+  }
 }
 
 TEST_F(ConfigTest, TextInPiecesIsTakenWhole) {

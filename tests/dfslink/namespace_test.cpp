@@ -423,7 +423,7 @@ INSTANTIATE_TEST_SUITE_P(
             "copy_without_a_configuration",
             [](Ops &o, DfsLinkState *d, Context *c, int32_t *s, hdfsFS fs) -> int64_t {
               hostkernel::injectFault(Fault::JniCall, 3, "NewObjectV");  // after two Paths
-              return o.hdfsCopy(d, c, s, fs, u"/tmp", fs, u"/tmp/x");
+              return o.hdfsCopy(d, c, s, fs, u"/tmp", fs, u"/qx-nowhere/x");
             },
             -1,
             static_cast<int32_t>(QX_OPERATION_FAILED),

@@ -143,3 +143,36 @@ TEST_F(NlsTest, OneTranscoderServesManyThreads) {
 }
 
 }  // namespace
+
+namespace {
+
+// The host's own decoder takes only shortest forms of scalar values: an over-long '/' or an
+// encoded surrogate is never the character it imitates.
+TEST(HostUnicode, OnlyTextIsDecoded) {
+  struct Case {
+    std::string bytes;
+    bool text;
+    std::u16string lenient;
+  };
+  for (const Case &c : std::vector<Case>{
+           {"caf\xC3\xA9", true, u"caf\u00e9"},
+           {"\xF0\x9F\x98\x80", true, u"\U0001F600"},
+           {"caf\xE9", false, u"caf\uFFFD"},
+           {"..\xC0\xAF..", false, u"..\uFFFD.."},
+           {"\xE0\x80\xAF", false, u"\uFFFD"},
+           {"\xED\xA0\x80", false, u"\uFFFD"},
+           {"\xF4\x90\x80\x80", false, u"\uFFFD"},
+           {"\xF0\x9F\x98", false, u"\uFFFD\uFFFD\uFFFD"},
+       }) {
+    std::u16string strict;
+    EXPECT_EQ(hostkernel::utf8ToQXChar(c.bytes, strict), c.text) << c.bytes;
+    EXPECT_EQ(hostkernel::toQXChar(c.bytes), c.lenient) << c.bytes;
+  }
+  std::string bytes;
+  const std::u16string lone = {u'a', static_cast<char16_t>(0xD800), u'b'};
+  EXPECT_FALSE(hostkernel::qxcharToUtf8(lone, bytes)) << "a lone surrogate names nothing";
+  EXPECT_TRUE(hostkernel::qxcharToUtf8(u"\U0001F600", bytes));
+  EXPECT_EQ(bytes, "\xF0\x9F\x98\x80");
+}
+
+}  // namespace
