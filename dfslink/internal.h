@@ -3,6 +3,7 @@
 // operations.
 #pragma once
 
+#include <initializer_list>
 #include <utility>
 
 #include "dfslink/dfslink.h"
@@ -150,6 +151,17 @@ jstring newJavaStringOfEngineText(DfsLinkState *dfs, JNIEnv *env, const char *te
 uint32_t strdup_hd(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, jstring text,
                    char *&copy);
 
+// Whether the caller gave every pointer it must give; 0x803FC003 reported when one is missing.
+inline bool given(QXMessageContext *context, std::initializer_list<const void *> pointers) {
+  for (const void *pointer : pointers) {
+    if (!pointer) {
+      reportError(context, QX_MISSING_ARGUMENT);
+      return false;
+    }
+  }
+  return true;
+}
+
 // Whether the caller gave a connection; 0x86BFF808 with the operation's name when not.
 bool connected(QXMessageContext *context, hdfsFS connection, const char *operation);
 
@@ -162,9 +174,9 @@ struct PathText {
   int32_t utf8Length = 0;
 };
 
-// Measures a QXChar path; false, without a message, when its UTF-8 form does not fit or it
-// cannot be converted.
-bool toPathText(DfsLinkState *dfs, const QXChar *path, PathText &out);
+// Measures a QXChar path; false when there is none (0x803FC003 reported) and, without a message,
+// when its UTF-8 form does not fit or it cannot be converted.
+bool toPathText(DfsLinkState *dfs, QXMessageContext *context, const QXChar *path, PathText &out);
 
 // Makes an org/apache/hadoop/fs/Path of a path argument; NULL after the reports that end with
 // 0x86BFF80C for the operation, with no exception left pending.

@@ -62,7 +62,7 @@ uint32_t appendEntries(DfsLinkState *dfs, QXMessageContext *context, QXPool *poo
 
 uint32_t loadEnvPaths(DfsLinkState *dfs, QXMessageContext *context, QXPool *pool,
                       OptionsRecord *options) {
-  if (!dfs || !pool || !options) return QX_MISSING_ARGUMENT;
+  if (!dfs || !given(context, {pool, options})) return QX_MISSING_ARGUMENT;
   QXChar value[kValueUnits];
   int32_t units = 0;
   // A variable that is not set is passed over; one that cannot be read is a failure.
@@ -87,7 +87,7 @@ uint32_t loadEnvPaths(DfsLinkState *dfs, QXMessageContext *context, QXPool *pool
 
 uint32_t loadXmlOptions(DfsLinkState *dfs, QXMessageContext *context, QXPool *pool,
                         const QXChar *directory, int32_t directoryBytes, OptionsRecord *options) {
-  if (!dfs || !pool || !options) return QX_MISSING_ARGUMENT;
+  if (!dfs || !given(context, {pool, options, directory})) return QX_MISSING_ARGUMENT;
   QXZinfoRequest request = {};
   if (dfs->host->qxzinfo(QX_ZINFO_USER_HOST_NAME, &request, QX_ZINFO_FLAGS) != 0) {
     printText(context, QX_SEVERITY_ERROR, u"qxzinfo call failed");
@@ -103,9 +103,9 @@ uint32_t loadXmlOptions(DfsLinkState *dfs, QXMessageContext *context, QXPool *po
   memcpy(userHostName, request.text, hostUnits * sizeof(QXChar));
   userHostName[hostUnits] = 0;
   size_t units = directoryBytes > 0 ? static_cast<size_t>(directoryBytes) / sizeof(QXChar) : 0;
-  if (!directory || directoryBytes < 0 || units + 2 + kDocumentName.size() > kDocumentUnits) {
-    printText(context, QX_SEVERITY_ERROR, u"Invalid xml option path: %.*s",
-              directory ? static_cast<int>(units) : 0, directory ? directory : u"");
+  if (directoryBytes < 0 || units + 2 + kDocumentName.size() > kDocumentUnits) {
+    printText(context, QX_SEVERITY_ERROR, u"Invalid xml option path: %.*s", static_cast<int>(units),
+              directory);
     return QX_OPERATION_FAILED;
   }
   QXChar path[kDocumentUnits];

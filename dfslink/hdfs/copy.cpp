@@ -258,7 +258,7 @@ uint32_t copyStream(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
 // A path of the upload measured as every path is; false after its reports.
 bool convertedPath(DfsLinkState *dfs, QXMessageContext *context, const QXChar *path,
                    PathText &text) {
-  if (toPathText(dfs, path, text)) return true;
+  if (toPathText(dfs, context, path, text)) return true;
   reportError(context, kNotConverted, kUpload, u"QXChar->utf8");
   reportError(context, QX_OPERATION_FAILED);
   return false;
@@ -343,8 +343,9 @@ int32_t hdfsCopy(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, 
   JNIEnv *env = environmentFor(dfs, context, name);
   if (!env) return static_cast<int32_t>(kNoEnvironment);
   PathText from, to;
-  if (!bothConnected(context, source, destination, name) || !toPathText(dfs, sourcePath, from) ||
-      !toPathText(dfs, destinationPath, to)) {
+  if (!bothConnected(context, source, destination, name) ||
+      !toPathText(dfs, context, sourcePath, from) ||
+      !toPathText(dfs, context, destinationPath, to)) {
     return kFailed;
   }
   CopyPaths paths{LocalRef<jobject>(env, makePathObject(dfs, context, env, from, name)),

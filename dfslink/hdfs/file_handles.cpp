@@ -165,8 +165,12 @@ FileHandle *hdfsOpenFile(DfsLinkState *dfs, QXMessageContext *context, int32_t *
     setStatus(status, kNoEnvironment);
     return nullptr;
   }
+  if (!connected(context, connection, operation)) {
+    setStatus(status, kNoConnection);
+    return nullptr;
+  }
   PathText text;
-  if (!toPathText(dfs, path, text)) return nullptr;
+  if (!toPathText(dfs, context, path, text)) return nullptr;
   if (flags & HDFS_OPEN_READ_WRITE) {
     setStatus(status, kReadWriteRefused);
     reportError(context, kReadWriteRefused, operation);

@@ -51,7 +51,7 @@ class OnePath {
       return;
     }
     PathText text;
-    if (!connected(context, fs, name) || !toPathText(dfs, path, text)) return;
+    if (!connected(context, fs, name) || !toPathText(dfs, context, path, text)) return;
     path_ = LocalRef<jobject>(env_, makePathObject(dfs, context, env_, text, name));
     pathBuilt_ = static_cast<bool>(path_);
     converted_ = true;
@@ -175,8 +175,8 @@ int32_t hdfsRename(DfsLinkState *dfs, QXMessageContext *context, int32_t *, hdfs
   JNIEnv *env = environmentFor(dfs, context, name);
   if (!env) return static_cast<int32_t>(kNoEnvironment);
   PathText oldText, newText;
-  if (!connected(context, fs, name) || !toPathText(dfs, oldPath, oldText) ||
-      !toPathText(dfs, newPath, newText)) {
+  if (!connected(context, fs, name) || !toPathText(dfs, context, oldPath, oldText) ||
+      !toPathText(dfs, context, newPath, newText)) {
     return kFailed;
   }
   LocalRef<jobject> from(env, makePathObject(dfs, context, env, oldText, name));
@@ -196,11 +196,7 @@ QXChar *hdfsGetWorkingDirectory(DfsLinkState *dfs, QXMessageContext *context, in
     setStatus(status, kNoEnvironment);
     return nullptr;
   }
-  // Room for one unit and the terminator at least; nothing is written past the buffer.
-  if (!connected(context, fs, name) || !buffer ||
-      bufferSize < static_cast<int32_t>(2 * sizeof(QXChar))) {
-    return nullptr;
-  }
+  if (!connected(context, fs, name) || !given(context, {buffer})) return nullptr;
   JavaCall call(dfs, context, env);
   jobject directory = nullptr;
   if (!call.onObject(&directory, fs, kFileSystem, "getWorkingDirectory",
@@ -217,8 +213,12 @@ QXChar *hdfsGetWorkingDirectory(DfsLinkState *dfs, QXMessageContext *context, in
   }
   LocalRef<jstring> textRef(env, static_cast<jstring>(text));
   jsize units = env->GetStringLength(textRef.get());
-  if (static_cast<size_t>(units) + 1 > static_cast<size_t>(bufferSize) / sizeof(QXChar)) {
-    return nullptr;  // too small for the text: no report, as for any text that does not fit
+  // Nothing is written past the buffer, and a text that does not fit is not cut.
+  if (bufferSize < 0 ||
+      static_cast<size_t>(units) + 1 > static_cast<size_t>(bufferSize) / sizeof(QXChar)) {
+    setStatus(status, QX_VALUE_TOO_LONG);
+    reportError(context, QX_VALUE_TOO_LONG);
+    return nullptr;
   }
   env->GetStringRegion(textRef.get(), 0, units, reinterpret_cast<jchar *>(buffer));
   buffer[units] = 0;

@@ -225,7 +225,8 @@ hdfsPathInfo *hdfsGetPathInfo(DfsLinkState *dfs, QXMessageContext *context, int3
   const char *name = "hdfsGetPathInfo";
   JNIEnv *env = bridgeOf(dfs).getJNIEnv(dfs->jvm, context);
   PathText text;
-  if (!env || !connected(context, fs, name) || !toPathText(dfs, path, text)) return nullptr;
+  if (!env || !connected(context, fs, name) || !toPathText(dfs, context, path, text))
+    return nullptr;
   LocalRef<jobject> target(env, makePathObject(dfs, context, env, text, name));
   if (!target) return nullptr;
   hdfsPathInfo *info = newRecords(dfs, 1);
@@ -256,15 +257,16 @@ hdfsPathInfo *hdfsGetPathInfo(DfsLinkState *dfs, QXMessageContext *context, int3
 
 int32_t hdfsListDirectory(DfsLinkState *dfs, QXMessageContext *context, hdfsFS fs,
                           const QXChar *path, int32_t *count, hdfsPathInfo **entries) {
-  if (!context || !fs || !path || !count || !entries)
+  if (!context || !given(context, {fs, path, count, entries})) {
     return static_cast<int32_t>(QX_MISSING_ARGUMENT);
+  }
   const char *name = "hdfsListDirectory";
   *count = 0;
   *entries = nullptr;
   JNIEnv *env = environmentFor(dfs, context, name);
   if (!env) return static_cast<int32_t>(kNoEnvironment);
   PathText text;
-  if (!toPathText(dfs, path, text)) return static_cast<int32_t>(QX_OPERATION_FAILED);
+  if (!toPathText(dfs, context, path, text)) return static_cast<int32_t>(QX_OPERATION_FAILED);
   LocalRef<jobject> target(env, makePathObject(dfs, context, env, text, name));
   if (!target) return static_cast<int32_t>(QX_OPERATION_FAILED);
   // Through FileSystem, so that every kind of connection can be listed; a null array without an
@@ -300,7 +302,9 @@ void hdfsReleasePathInfo(DfsLinkState *dfs, void *, hdfsPathInfo *entries, int32
 
 int32_t hdfsGetHosts(DfsLinkState *dfs, QXMessageContext *context, hdfsFS fs, const char *path,
                      int64_t start, int64_t length, char ****result) {
-  if (!context || !fs || !path || !result) return static_cast<int32_t>(QX_MISSING_ARGUMENT);
+  if (!context || !given(context, {fs, path, result})) {
+    return static_cast<int32_t>(QX_MISSING_ARGUMENT);
+  }
   const char *name = "hdfsGetHosts";
   *result = nullptr;
   JNIEnv *env = environmentFor(dfs, context, name);

@@ -71,8 +71,8 @@ JNIEnv *environmentFor(DfsLinkState *dfs, QXMessageContext *context, const char 
   return env;
 }
 
-bool toPathText(DfsLinkState *dfs, const QXChar *path, PathText &out) {
-  if (!path) return false;
+bool toPathText(DfsLinkState *dfs, QXMessageContext *context, const QXChar *path, PathText &out) {
+  if (!given(context, {path})) return false;
   out.units = path;
   out.unitCount = qxLength(path);
   out.utf8Length = 0;

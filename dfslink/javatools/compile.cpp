@@ -179,7 +179,9 @@ LocalRef<jobject> optionList(DfsLinkState *dfs, JNIEnv *env, Compilation &compil
   return options;
 }
 
-// The compilation units of the sources: a File a source, in a list the file manager reads.
+// The compilation units of the sources: a File a source, in a list the file manager reads. A
+// source that cannot be added fails them all: the others would compile and the missing class
+// would never be reported.
 LocalRef<jobject> compilationUnits(DfsLinkState *dfs, JNIEnv *env, Compilation &compilation,
                                    jobject fileManager, const char *const *sources, int32_t count) {
   LocalRef<jobject> files = compilation.made(kArrayList, "(I)V", count);
@@ -190,8 +192,10 @@ LocalRef<jobject> compilationUnits(DfsLinkState *dfs, JNIEnv *env, Compilation &
              : LocalRef<jobject>(env, nullptr);
     if (env->ExceptionCheck()) env->ExceptionDescribe();
     jboolean added = JNI_FALSE;
-    if (file)
-      compilation.value(added, files.get(), kList, "add", "(Ljava/lang/Object;)Z", file.get());
+    if (!file ||
+        !compilation.value(added, files.get(), kList, "add", "(Ljava/lang/Object;)Z", file.get())) {
+      return LocalRef<jobject>(env, nullptr);
+    }
   }
   if (!files) return files;
   return compilation.object(fileManager, kFileManager, "getJavaFileObjectsFromFiles",

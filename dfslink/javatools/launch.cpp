@@ -85,7 +85,7 @@ bool runJar(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, const cha
             const char *mainClass, const char *const *arguments, bool &reported) {
   Launch launch(dfs, context, env, "javaJar");
   if (!launch.findStrings()) return false;
-  const char *const pair[] = {jar ? jar : "", mainClass ? mainClass : ""};
+  const char *const pair[] = {jar, mainClass};
   LocalRef<jobjectArray> first = launch.array(pair, 2);
   if (!first) return false;
   LocalRef<jobjectArray> second = launch.array(arguments, countOf(arguments));
@@ -127,7 +127,9 @@ uint32_t javaJar(DfsLinkState *dfs, QXMessageContext *context, const char *jar,
                  const char *mainClass, const char *const *arguments) {
   JNIEnv *env = environmentFor(dfs, context, "javaJar");
   bool reported = false;
-  if (env && runJar(dfs, context, env, jar, mainClass, arguments, reported)) return 0;
+  if (env && given(context, {jar, mainClass, arguments}) &&
+      runJar(dfs, context, env, jar, mainClass, arguments, reported))
+    return 0;
   if (!reported) reportError(context, kJarFailed, "javaJar");
   return kJarFailed;
 }
@@ -136,7 +138,9 @@ uint32_t javaMap(DfsLinkState *dfs, QXMessageContext *context, const char *const
                  const char *const *arguments) {
   JNIEnv *env = environmentFor(dfs, context, "javaMap");
   bool reported = false;
-  if (env && runMap(dfs, context, env, settings, arguments, reported)) return 0;
+  if (env && given(context, {settings, arguments}) &&
+      runMap(dfs, context, env, settings, arguments, reported))
+    return 0;
   if (!reported) reportError(context, kMapFailed, "javaMap");
   return kMapFailed;
 }

@@ -615,10 +615,16 @@ TEST_F(FaultSweepTest, JavaTools) {
   int32_t length = static_cast<int32_t>(item.size());
   ClassPathList list = {item.data(), &length, 1, length, 0};
   ASSERT_EQ(bridgeOps().haddpaths(dfs->jvm, context(), &list), 0);
-  std::string source = directory + "/Swept.java", output = directory + "/classes";
+  std::string source = directory + "/Swept.java", second = directory + "/Second.java",
+              output = directory + "/classes";
   std::ofstream(source) << "public class Swept { int x = 1; }\n";
+  std::ofstream(second) << "public class Second { int y = 2; }\n";
   std::filesystem::create_directories(output);
-  const char *const sources[] = {source.c_str(), ""};
+  const char *const sources[] = {source.c_str(), second.c_str(), ""};
+  auto classFiles = [&] {
+    return std::filesystem::exists(output + "/Swept.class") &&
+           std::filesystem::exists(output + "/Second.class");
+  };
   std::string jar = testDataDirectory() + "/launched.jar", echoed = directory + "/echoed";
   const char *const arguments[] = {echoed.c_str(), "one", "two", ""};
   writeAll(hdfs, "/sweep/words", "a b a\n");
@@ -629,7 +635,14 @@ TEST_F(FaultSweepTest, JavaTools) {
   sweepAll({
       {"javaComp",
        [&] {
-         return status(ops().javaComp(dfs, context(), sources, output.c_str(), nullptr, nullptr));
+         uint32_t result =
+             ops().javaComp(dfs, context(), sources, output.c_str(), nullptr, nullptr);
+         if (result != 0) return Outcome::Failed;
+         return classFiles() ? Outcome::Succeeded : Outcome::Lied;  // both sources compiled
+       },
+       [&] {
+         std::filesystem::remove_all(output);
+         std::filesystem::create_directories(output);
        }},
       {"javaJar",
        [&] {

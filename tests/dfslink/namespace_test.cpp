@@ -107,16 +107,22 @@ TEST_P(NamespaceTest, TheWorkingDirectoryIsSetReadAndNeverWrittenPastTheBuffer) 
   EXPECT_EQ(ops().hdfsGetWorkingDirectory(dfs, context(), &status, fs, buffer.data(), exact),
             buffer.data());
   EXPECT_EQ(std::u16string(buffer.data()), expected);
+  EXPECT_TRUE(reports().empty());
   for (int32_t size : {exact - 2, 3, 2, 0, -4}) {
     std::fill(buffer.begin(), buffer.end(), u'#');
+    status = 0;
+    messages.clear();
     EXPECT_EQ(ops().hdfsGetWorkingDirectory(dfs, context(), &status, fs, buffer.data(), size),
               nullptr)
         << size;
     EXPECT_EQ(std::count(buffer.begin(), buffer.end(), u'#'), static_cast<long>(buffer.size()))
         << "nothing written for size " << size;
+    EXPECT_EQ(status, static_cast<int32_t>(QX_VALUE_TOO_LONG)) << "refused, not cut: " << size;
+    EXPECT_EQ(reports(), std::vector<Report>({statusReport(4, QX_VALUE_TOO_LONG)})) << size;
   }
+  messages.clear();
   EXPECT_EQ(ops().hdfsGetWorkingDirectory(dfs, context(), &status, fs, nullptr, 100), nullptr);
-  EXPECT_TRUE(reports().empty());
+  EXPECT_EQ(reports(), std::vector<Report>({statusReport(4, QX_MISSING_ARGUMENT)}));
 }
 
 TEST_P(NamespaceTest, ModeTimesAndReplicationAreSetAndReadBack) {
@@ -443,7 +449,7 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 static_cast<int32_t>(QX_MISSING_ARGUMENT),
                 99,
-                {}},
+                {statusReport(4, QX_MISSING_ARGUMENT)}},
         Refusal{"upload_to_an_empty_path",
                 [](Ops &o, DfsLinkState *d, Context *c, int32_t *s, hdfsFS fs) -> int64_t {
                   return o.hdfsCopyFromLocal(d, c, s, u"/etc/hostname", fs, u"", 0, 0, 0);
