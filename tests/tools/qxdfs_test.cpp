@@ -1,6 +1,8 @@
 // qxdfs as a user runs it: commands on the local file system, their output, their one-line
 // failures and their exit statuses.
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -195,6 +197,31 @@ TEST_F(QxdfsTest, OrdinaryMistakesLoseNothing) {
   EXPECT_EQ(trashed.out, "Moved: '" + d + "' to trash at: file:" + landed + "\n");
   EXPECT_FALSE(std::filesystem::exists(d));
   EXPECT_EQ(contents(landed + "/f"), "other");
+}
+
+// Another user may make the record's directory first and plant a record naming any directory:
+// a directory that others may write is refused, and only a cluster's own data is removed.
+TEST_F(QxdfsTest, APlantedClusterRecordRemovesNothing) {
+  std::string home = directory + "/home", victim = directory + "/victim";
+  std::filesystem::create_directories(victim);
+  std::ofstream(victim + "/precious") << "mine";
+  std::string environment = "QXDFS_CLUSTER_HOME=" + home + " ";
+  mkdir(home.c_str(), 0700);
+  chmod(home.c_str(), 0777);
+  std::ofstream(home + "/cluster") << "999999 hdfs://127.0.0.1:1 1 " << victim << "\n";
+  Outcome open = qxdfs("cluster stop", environment);
+  EXPECT_EQ(open.status, 1);
+  EXPECT_EQ(open.err, "qxdfs: cluster: " + home + ": not a directory of yours alone (owner " +
+                          std::to_string(getuid()) +
+                          ", mode 0777); remove it or choose another with QXDFS_CLUSTER_HOME\n");
+  chmod(home.c_str(), 0700);
+  Outcome stale = qxdfs("cluster status", environment);
+  EXPECT_EQ(stale.status, 1);
+  EXPECT_EQ(stale.err,
+            "qxdfs: cluster: the cluster at hdfs://127.0.0.1:1 (pid 999999) went "
+            "away; cleaned up\n");
+  EXPECT_FALSE(std::filesystem::exists(home + "/cluster"));
+  EXPECT_EQ(contents(victim + "/precious"), "mine") << "no marker, nothing removed";
 }
 
 // A copy stopped by SIGTERM (once the file it writes shows) removes what it made.

@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +37,28 @@ std::string logPath() {
   return home() + "/cluster.log";
 }
 
+// The file that marks a directory as a cluster's own data: nothing without it is ever removed.
+constexpr char kMarker[] = ".qxdfs-cluster";
+
+// The record's directory must be the user's alone, as ssh wants its keys: another user who made
+// it first could plant a record whose data directory names any directory of this user's. Made
+// 0700 when missing; "" when it may be used, else why not.
+std::string secureHome() {
+  std::string directory = home();
+  if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+    return directory + ": " + strerror(errno);
+  }
+  struct stat info;
+  if (lstat(directory.c_str(), &info) != 0) return directory + ": " + strerror(errno);
+  if (!S_ISDIR(info.st_mode) || info.st_uid != getuid() || (info.st_mode & 022)) {
+    char mode[8];
+    snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return directory + ": not a directory of yours alone (owner " + std::to_string(info.st_uid) +
+           ", mode " + mode + "); remove it or choose another with QXDFS_CLUSTER_HOME";
+  }
+  return "";
+}
+
 struct Record {
   pid_t pid = -1;
   std::string uri;
@@ -59,7 +84,9 @@ bool launcherRuns(pid_t pid) {
 
 void forget(const Record &record) {
   std::error_code ignored;
-  if (!record.directory.empty()) fs::remove_all(record.directory, ignored);
+  if (!record.directory.empty() && fs::exists(record.directory + "/" + kMarker, ignored)) {
+    fs::remove_all(record.directory, ignored);
+  }
   fs::remove(recordPath(), ignored);
   fs::remove(logPath(), ignored);
   fs::remove(home(), ignored);  // only when empty
@@ -109,7 +136,6 @@ int start(const std::vector<std::string> &arguments) {
             directory.c_str());
     return kFailed;
   }
-  fs::create_directories(home(), error);
   fprintf(stderr, "qxdfs: starting an embedded HDFS with %d data node%s...\n", dataNodes,
           dataNodes == 1 ? "" : "s");
   DetachedHdfs started = startDetachedHdfs(dataNodes, directory, logPath());
@@ -155,6 +181,11 @@ int stop() {
 
 int clusterCommand(const std::vector<std::string> &arguments) {
   if (arguments.empty()) return usage("start, status or stop?");
+  std::string unsafe = secureHome();
+  if (!unsafe.empty()) {
+    fprintf(stderr, "qxdfs: cluster: %s\n", unsafe.c_str());
+    return kFailed;
+  }
   if (arguments[0] == "start") return start(arguments);
   if (arguments.size() > 1) return usage("too many arguments");
   if (arguments[0] == "status") return status();
@@ -163,6 +194,11 @@ int clusterCommand(const std::vector<std::string> &arguments) {
 }
 
 std::string runningCluster() {
+  std::string unsafe = secureHome();
+  if (!unsafe.empty()) {
+    fprintf(stderr, "qxdfs: cluster: %s\n", unsafe.c_str());
+    return "";
+  }
   Record record;
   return running(record) ? record.uri : "";
 }

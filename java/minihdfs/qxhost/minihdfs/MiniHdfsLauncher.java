@@ -51,6 +51,7 @@ public final class MiniHdfsLauncher {
         args.length > 1
             ? Files.createDirectories(java.nio.file.Path.of(args[1]))
             : Files.createTempDirectory("qxminihdfs");
+    Files.writeString(base.resolve(MARKER), "an embedded cluster's data; removed with it\n");
     Configuration conf = new HdfsConfiguration();
     conf.set(MiniDFSCluster.HDFS_MINIDFS_BASEDIR, base.toString());
     conf.set("dfs.namenode.rpc-bind-host", "127.0.0.1");
@@ -166,8 +167,11 @@ public final class MiniHdfsLauncher {
     return count;
   }
 
+  /** Only a directory that carries this marker is ever removed. */
+  private static final String MARKER = ".qxdfs-cluster";
+
   private static void removeTree(java.nio.file.Path root) throws IOException {
-    if (!Files.exists(root)) {
+    if (!Files.exists(root.resolve(MARKER))) {
       return;
     }
     try (Stream<java.nio.file.Path> paths = Files.walk(root)) {
