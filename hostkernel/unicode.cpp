@@ -40,6 +40,17 @@ bool isSurrogate(char32_t c) {
   return c >= 0xD800 && c < 0xE000;
 }
 
+// The scalar value that starts at unit i, a surrogate pair taken whole (i then at its second
+// unit); a lone surrogate comes back as it is.
+char32_t scalarAt(std::u16string_view text, size_t &i) {
+  char32_t c = text[i];
+  if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+      text[i + 1] < 0xE000) {
+    c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+  }
+  return c;
+}
+
 // The scalar value of the UTF-8 sequence at i, and its length in bytes (at least 1); false for
 // anything but a complete shortest form of a scalar value.
 bool decodeOne(std::string_view utf8, size_t i, char32_t &c, size_t &length) {
@@ -80,13 +91,8 @@ bool utf8ToQXChar(std::string_view utf8, std::u16string &out) {
 bool qxcharToUtf8(std::u16string_view text, std::string &out) {
   out.clear();
   for (size_t i = 0; i < text.size(); i++) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (isSurrogate(c)) {
-      return false;
-    }
+    char32_t c = scalarAt(text, i);
+    if (isSurrogate(c)) return false;
     appendUtf8(out, c);
   }
   return true;
@@ -95,14 +101,8 @@ bool qxcharToUtf8(std::u16string_view text, std::string &out) {
 std::string fromQXChar(std::u16string_view text) {
   std::string out;
   for (size_t i = 0; i < text.size(); i++) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (isSurrogate(c)) {
-      c = kReplacement;
-    }
-    appendUtf8(out, c);
+    char32_t c = scalarAt(text, i);
+    appendUtf8(out, isSurrogate(c) ? kReplacement : c);
   }
   return out;
 }
