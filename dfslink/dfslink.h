@@ -183,6 +183,13 @@ struct DfsLinkState {
   int32_t retiredCount;
   int32_t retiredNext;
   int32_t keptArrayBytes; /* what the handles' kept Java arrays hold together (atomic) */
+  /* Private to the module: the open handles' addresses in a hash set beside the list, so that a
+   * handle is checked in constant time whatever the number open, and the number the next handle
+   * opened takes (the list is in the order of these numbers). */
+  FileHandle **indexSlots;
+  uint32_t indexCapacity;
+  uint32_t indexUsed; /* handles and the marks of removed ones */
+  uint64_t nextOpening;
 };
 
 #ifdef __cplusplus

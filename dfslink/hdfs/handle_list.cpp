@@ -1,6 +1,8 @@
 // The open-file list: which handles are open, which operations use them, and the records of
 // closed handles. It has a lock of its own that no Java call runs under, so an operation on one
-// handle never waits for another thread's open or close.
+// handle never waits for another thread's open or close. Beside the list, a hash set of the open
+// handles' addresses answers whether a handle is open in constant time, and each record carries
+// its opening number, by which a handle is found in the list (kept in opening order) by halving.
 #include <cstring>
 
 #include "dfslink/hdfs/handles.h"
@@ -17,18 +19,92 @@ struct OpenFile {
   FileHandle handle;  // first
   int32_t users;      // operations running on it (listLock)
   int32_t closed;     // closed while in use: the last user releases it
+  uint64_t opening;   // its place in the opening order
   TransferSlot transfer;
 };
 
 OpenFile *recordOf(FileHandle *file) {
   return reinterpret_cast<OpenFile *>(file);
 }
+const OpenFile *recordOf(const FileHandle *file) {
+  return reinterpret_cast<const OpenFile *>(file);
+}
 
-int32_t indexOf(const OpenFileList &list, const FileHandle *file) {
+// The hash set of open handles: open addressing, linear probing, removed slots marked.
+FileHandle *const kRemoved = reinterpret_cast<FileHandle *>(alignof(FileHandle));
+constexpr uint32_t kIndexStart = 256;
+
+uint32_t slotOf(const FileHandle *file, uint32_t capacity) {
+  uint64_t bits = reinterpret_cast<uintptr_t>(file) >> 3;
+  return static_cast<uint32_t>((bits * 0x9E3779B97F4A7C15ull) >> 32) & (capacity - 1);
+}
+
+// The slot that holds the handle, or the empty slot where it would go.
+uint32_t probe(const DfsLinkState *dfs, const FileHandle *file) {
+  uint32_t mask = dfs->indexCapacity - 1;
+  for (uint32_t i = slotOf(file, dfs->indexCapacity);; i = (i + 1) & mask) {
+    FileHandle *held = dfs->indexSlots[i];
+    if (!held || held == file) return i;
+  }
+}
+
+bool indexed(const DfsLinkState *dfs, const FileHandle *file) {
+  return dfs->indexSlots && dfs->indexSlots[probe(dfs, file)] == file;
+}
+
+// Rebuilds the set with room for twice the open handles; false when no block can be had.
+bool rebuildIndex(DfsLinkState *dfs) {
+  uint32_t capacity = kIndexStart;
+  while (capacity < 4u * static_cast<uint32_t>(dfs->openFiles.count + 1)) capacity *= 2;
+  auto *slots = static_cast<FileHandle **>(
+      dfs->pool->allocate(dfs->pool, sizeof(FileHandle *) * capacity, QX_ZERO_FILL));
+  if (!slots) return false;
+  if (dfs->indexSlots) dfs->pool->free(dfs->pool, dfs->indexSlots);
+  dfs->indexSlots = slots;
+  dfs->indexCapacity = capacity;
+  dfs->indexUsed = 0;
+  const OpenFileList &list = dfs->openFiles;
   for (int32_t i = 0; i < list.count; i++) {
-    if (list.items[i] == file) return i;
+    dfs->indexSlots[probe(dfs, list.items[i])] = list.items[i];
+    dfs->indexUsed++;
+  }
+  return true;
+}
+
+// Adds a handle to the set, rebuilding it first when it is half full.
+bool addToIndex(DfsLinkState *dfs, FileHandle *file) {
+  if (!dfs->indexSlots || 2 * (dfs->indexUsed + 1) > dfs->indexCapacity) {
+    if (!rebuildIndex(dfs)) return false;
+  }
+  dfs->indexSlots[probe(dfs, file)] = file;
+  dfs->indexUsed++;
+  return true;
+}
+
+void removeFromIndex(DfsLinkState *dfs, const FileHandle *file) {
+  uint32_t slot = probe(dfs, file);
+  if (dfs->indexSlots[slot] == file) dfs->indexSlots[slot] = kRemoved;
+}
+
+// The place of an open handle in the list, found by its opening number.
+int32_t placeOf(const OpenFileList &list, const FileHandle *file) {
+  uint64_t opening = recordOf(file)->opening;
+  int32_t low = 0, high = list.count - 1;
+  while (low <= high) {
+    int32_t middle = low + (high - low) / 2;
+    uint64_t there = recordOf(list.items[middle])->opening;
+    if (there == opening) return middle;
+    if (there < opening) {
+      low = middle + 1;
+    } else {
+      high = middle - 1;
+    }
   }
   return -1;
+}
+
+bool isOpen(const DfsLinkState *dfs, const FileHandle *file) {
+  return indexed(dfs, file) && file->type != HDFS_STREAM_NONE;
 }
 
 // Keeps a closed record a while (listLock held); the oldest kept one goes back to the pool.
@@ -73,7 +149,7 @@ HandleUse::HandleUse(DfsLinkState *dfs, JNIEnv *env, FileHandle *file)
   }
   MutexLock lock(dfs->listLock);
   // A handle that is not in the list (closed before, or never opened here) is not read.
-  if (indexOf(dfs->openFiles, file) < 0 || file->type == HDFS_STREAM_NONE) {
+  if (!isOpen(dfs, file)) {
     problem_ = kFileNotOpen;
     return;
   }
@@ -96,6 +172,7 @@ FileHandle *newHandleRecord(DfsLinkState *dfs) {
   if (!record) return nullptr;
   record->users = 0;
   record->closed = 0;
+  record->opening = 0;
   record->transfer = TransferSlot{nullptr, 0, 0, 0};
   return &record->handle;
 }
@@ -119,24 +196,27 @@ bool registerHandle(DfsLinkState *dfs, FileHandle *file) {
     list.items = static_cast<FileHandle **>(grown);
     list.capacity = capacity;
   }
+  if (!addToIndex(dfs, file)) return false;
+  recordOf(file)->opening = dfs->nextOpening++;
   list.items[list.count++] = file;
   return true;
 }
 
 uint32_t checkOpenHandle(DfsLinkState *dfs, const FileHandle *file) {
   MutexLock lock(dfs->listLock);
-  if (indexOf(dfs->openFiles, file) < 0 || file->type == HDFS_STREAM_NONE) return kFileNotOpen;
-  return 0;
+  return isOpen(dfs, file) ? 0 : kFileNotOpen;
 }
 
 void unregisterHandle(DfsLinkState *dfs, JNIEnv *env, FileHandle *file) {
   {
     MutexLock lock(dfs->listLock);
     OpenFileList &list = dfs->openFiles;
-    int32_t index = indexOf(list, file);
+    int32_t index = placeOf(list, file);
+    // The later entries move down one place, as the list keeps the opening order without gaps.
     memmove(&list.items[index], &list.items[index + 1],
             sizeof(FileHandle *) * static_cast<size_t>(list.count - index - 1));
     list.count--;
+    removeFromIndex(dfs, file);
     OpenFile *record = recordOf(file);
     if (record->users > 0) {
       record->closed = 1;
@@ -144,6 +224,13 @@ void unregisterHandle(DfsLinkState *dfs, JNIEnv *env, FileHandle *file) {
     }
   }
   release(dfs, env, file);
+}
+
+void releaseKeptTransferArrays(DfsLinkState *dfs, JNIEnv *env) {
+  const OpenFileList &list = dfs->openFiles;
+  for (int32_t i = 0; i < list.count; i++) {
+    dropTransferArray(dfs, env, &recordOf(list.items[i])->transfer);
+  }
 }
 
 }  // namespace dfs

@@ -80,6 +80,10 @@ bool registerHandle(DfsLinkState *dfs, FileHandle *file);
 uint32_t checkOpenHandle(DfsLinkState *dfs, const FileHandle *file);
 void unregisterHandle(DfsLinkState *dfs, JNIEnv *env, FileHandle *file);
 
+// Deletes the Java arrays the handles still open keep (the module is going; their streams are
+// left as they are).
+void releaseKeptTransferArrays(DfsLinkState *dfs, JNIEnv *env);
+
 // A new FileHandle record, or NULL.
 FileHandle *newHandleRecord(DfsLinkState *dfs);
 // Gives back a record that was never registered.

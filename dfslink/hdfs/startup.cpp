@@ -1,6 +1,7 @@
 // The file-system module's entry, its clean-up and its teardown.
 #include <cstring>
 
+#include "dfslink/hdfs/handles.h"
 #include "dfslink/hdfs/operations.h"
 #include "dfslink/javatools/javatools.h"
 
@@ -15,13 +16,15 @@ void releaseIfPresent(Record *record) {
   if (record) record->header.release(record);
 }
 
-// The Java objects the module keeps for itself go before the bridge does: a reload must not
-// leave them behind in a JVM that lives on.
+// The Java objects the module keeps for itself (the compiler, the transfer arrays of handles
+// left open) go before the bridge does: a reload must not leave them behind in a JVM that lives
+// on. Streams left open stay as they are.
 void releaseKeptJavaObjects(DfsLinkState *dfs) {
-  if (!dfs->jvm || !dfs->javaCompiler) return;
+  if (!dfs->jvm) return;
   JNIEnv *env = bridgeOf(dfs).getJNIEnv(dfs->jvm, nullptr);
   if (!env) return;
-  env->DeleteGlobalRef(dfs->javaCompiler);
+  releaseKeptTransferArrays(dfs, env);
+  if (dfs->javaCompiler) env->DeleteGlobalRef(dfs->javaCompiler);
   dfs->javaCompiler = nullptr;
 }
 

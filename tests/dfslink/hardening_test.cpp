@@ -1,8 +1,14 @@
 // Texts of every kind between the host and Hadoop, connections of their own, and handles that
 // stay safe while other threads open, close and reuse them.
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <numeric>
+#include <random>
 
 #include "tests/dfslink/hadoop_fixture.h"
 
@@ -224,6 +230,81 @@ TEST_F(HandleSafetyTest, CloseWhileOtherThreadsReadTheHandleEndsTheirReadsCleanl
     for (std::thread &reader : readers) reader.join();
     EXPECT_EQ(wrong, 0);
     EXPECT_EQ(dfs->openFiles.count, 0);
+  }
+}
+
+// Ten thousand handles opened, then closed in a random order: every stream call on an open one
+// is answered, every call on a closed one refused, the list keeps the opening order, and nothing
+// is left.
+TEST_F(HandleSafetyTest, TenThousandHandlesOpenedAndClosedInRandomOrder) {
+  constexpr int kHandles = 10000;
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = files.rlim_max;  // one descriptor a handle on the local file system
+  setrlimit(RLIMIT_NOFILE, &files);
+  if (files.rlim_cur < kHandles + 1000) GTEST_SKIP() << "the hard limit on open files is too low";
+  std::ofstream(directory + "/plain") << std::string(64, 'a');  // no checksum file to open too
+  std::vector<FileHandle *> opened;
+  for (int i = 0; i < kHandles; i++) {
+    opened.push_back(open(fs, directory + "/plain", 0));
+    ASSERT_NE(opened.back(), nullptr) << i;
+  }
+  std::vector<size_t> order(kHandles);
+  std::iota(order.begin(), order.end(), 0);
+  std::shuffle(order.begin(), order.end(), std::mt19937(21));
+  std::vector<bool> closed(kHandles, false);
+  int wrong = 0;
+  for (size_t n = 0; n < order.size(); n++) {
+    FileHandle *file = opened[order[n]];
+    close(fs, file);
+    closed[order[n]] = true;
+    int32_t status = 0;
+    if (ops().hdfsTell(dfs, context(), &status, fs, file) != -1) wrong++;  // reported, below
+    if (n + 1 < order.size()) {
+      char byte = 0;
+      FileHandle *live = opened[order[n + 1]];
+      if (ops().hdfsRead(dfs, context(), &status, fs, live, &byte, 1) != 1 || byte != 'a' ||
+          ops().hdfsTell(dfs, context(), &status, fs, live) != 1) {
+        wrong++;
+      }
+      ops().hdfsSeek(dfs, context(), &status, fs, live, 0);
+    }
+    if (n % 1000 == 0) {  // the open ones, in the order they were opened
+      std::vector<FileHandle *> expected;
+      for (int i = 0; i < kHandles; i++) {
+        if (!closed[i]) expected.push_back(opened[i]);
+      }
+      const OpenFileList &list = dfs->openFiles;
+      EXPECT_EQ(std::vector<FileHandle *>(list.items, list.items + list.count), expected) << n;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(dfs->openFiles.count, 0);
+  std::vector<Report> refusals = reports();
+  EXPECT_EQ(refusals.size(), static_cast<size_t>(kHandles));
+  EXPECT_EQ(refusals.back(), statusReport(4, 0x86BFF802, {"hdfsTell"}));
+}
+
+// The module may be unloaded and loaded again while the JVM lives on: handles left open keep
+// their streams (as the engine left them), but the Java arrays kept for their copying calls go.
+TEST_F(HandleSafetyTest, ReloadsWithHandlesLeftOpenLeaveNoKeptArrays) {
+  int64_t before = hostkernel::liveGlobalReferences();
+  for (int cycle = 0; cycle < 3; cycle++) {
+    DfsLinkState *again = loadDfs();
+    ASSERT_NE(again, nullptr);
+    DfsOperations &o = again->operations;
+    int32_t status = 0;
+    std::u16string path = qx(directory + "/a");
+    std::vector<FileHandle *> left;
+    for (int i = 0; i < 2; i++) {
+      left.push_back(o.hdfsOpenFile(again, context(), &status, fs, path.c_str(), 0, 0, 0, 0));
+      char buffer[64];
+      ASSERT_GT(o.hdfsRead(again, context(), &status, fs, left.back(), buffer, 64), 0);
+    }
+    ASSERT_GT(again->keptArrayBytes, 0) << "the reads kept their arrays";
+    again->frame.header.release(again);
+    EXPECT_EQ(hostkernel::liveGlobalReferences(), before + 2 * (cycle + 1))
+        << "only the streams left open remain, cycle " << cycle;
   }
 }
 
