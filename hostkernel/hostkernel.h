@@ -78,6 +78,11 @@ QXHOST_API void releaseHeldJniCall();
 // (this call interposes them) and has not deleted: compare two readings.
 QXHOST_API int64_t liveGlobalReferences();
 
+// Counts the Java calls (methods and constructors) module code makes while its thread holds a
+// host mutex of this name, from now on; an empty name stops counting. The count made so far.
+QXHOST_API void watchJavaCallsUnder(std::string_view mutexName);
+QXHOST_API int64_t javaCallsUnderWatchedMutex();
+
 // Thread ids of ended threads are handed to new threads, lowest first, as some hosts do.
 QXHOST_API void reuseThreadIds(bool reuse);
 

@@ -32,6 +32,11 @@ bool isModuleCode(void *address);
 // The JVM if it was created, without creating it.
 JavaVM *createdJvm();
 
+// Whether the calling thread holds a host mutex of this name; known only of the mutexes locked
+// while tracking is on.
+void trackHeldMutexes(bool track);
+bool holdsMutexNamed(std::string_view name);
+
 // Reports a status code on a context that may be NULL.
 void report(QXMessageContext *context, int32_t severity, uint32_t code, ...);
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <type_traits>
@@ -42,7 +43,24 @@ void holdIfAsked(const char *function) {
   hold.changed.notify_all();
 }
 
+// The mutex under which no Java call may run, and the calls made under it.
+std::mutex watchMutex;
+std::string watchedMutex;
+std::atomic<bool> watching{false};
+std::atomic<int64_t> callsUnderWatchedMutex{0};
+
+bool isJavaCall(const char *function) {
+  return strncmp(function, "Call", 4) == 0 || strncmp(function, "NewObject", 9) == 0;
+}
+
+void noteCallUnderWatchedMutex(const char *function, void *caller) {
+  if (!watching || !isJavaCall(function) || !isModuleCode(caller)) return;
+  std::lock_guard<std::mutex> lock(watchMutex);
+  if (holdsMutexNamed(watchedMutex)) callsUnderWatchedMutex++;
+}
+
 bool fails(const char *function, void *caller) {
+  noteCallUnderWatchedMutex(function, caller);
   if (holdAsked && isModuleCode(caller)) holdIfAsked(function);
   return anyFaultArmed() && isModuleCode(caller) && shouldFail(Fault::JniCall, function);
 }
@@ -238,6 +256,18 @@ void releaseHeldJniCall() {
   hold.released = true;
   hold.changed.notify_all();
   hold.changed.wait(lock, [] { return !hold.holding; });
+}
+
+void watchJavaCallsUnder(std::string_view mutexName) {
+  interposeJniFunctions();
+  std::lock_guard<std::mutex> lock(watchMutex);
+  watchedMutex = std::string(mutexName);
+  watching = !watchedMutex.empty();
+  trackHeldMutexes(watching);
+}
+
+int64_t javaCallsUnderWatchedMutex() {
+  return callsUnderWatchedMutex;
 }
 
 int64_t liveGlobalReferences() {

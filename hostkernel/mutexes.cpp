@@ -1,7 +1,9 @@
 // Host mutexes and thread ids.
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "hostkernel/internal.h"
 
@@ -13,15 +15,30 @@ constexpr uint32_t kMutexEyeCatcher = 0x5854554D;  // "MUTX"
 struct Mutex {
   QXMutex record;  // first: the record is the mutex
   std::mutex mutex;
+  std::string name;
 };
 
+// The names of the mutexes the calling thread holds, for the check that no Java call runs under
+// a lock that must not be held across one; kept only while that check runs.
+thread_local std::vector<const std::string *> heldNames;
+std::atomic<bool> trackingHeld{false};
+
 int32_t lock(QXMutex *record, int32_t, int32_t) {
-  reinterpret_cast<Mutex *>(record)->mutex.lock();
+  Mutex *mutex = reinterpret_cast<Mutex *>(record);
+  mutex->mutex.lock();
+  if (trackingHeld) heldNames.push_back(&mutex->name);
   return 0;
 }
 
 int32_t unlock(QXMutex *record) {
-  reinterpret_cast<Mutex *>(record)->mutex.unlock();
+  Mutex *mutex = reinterpret_cast<Mutex *>(record);
+  for (auto it = heldNames.rbegin(); it != heldNames.rend(); ++it) {
+    if (*it == &mutex->name) {
+      heldNames.erase(std::next(it).base());
+      break;
+    }
+  }
+  mutex->mutex.unlock();
   return 0;
 }
 
@@ -64,8 +81,20 @@ QXMutex *createMutex(QXKernel *, const QXMutexAttributes *, QXMessageContext *, 
   if (shouldFail(Fault::MutexCreation, name ? name : "")) return nullptr;
   Mutex *mutex = new Mutex;
   mutex->record = {{kMutexEyeCatcher, nullptr, destroy}, lock, unlock};
+  mutex->name = name ? name : "";
   live().mutexes++;
   return &mutex->record;
+}
+
+void trackHeldMutexes(bool track) {
+  trackingHeld = track;
+}
+
+bool holdsMutexNamed(std::string_view name) {
+  for (const std::string *held : heldNames) {
+    if (*held == name) return true;
+  }
+  return false;
 }
 
 uint32_t currentThreadId(QXKernel *) {

@@ -136,7 +136,9 @@ ResolvedMethod resolveMethod(BridgeState *bridge, QXMessageContext *context, JNI
                              const char *className, const char *methodName, const char *descriptor,
                              int32_t kind);
 
-// A number for a new start of the bridge, never given before in this process.
+// A number for a new start of the bridge, never given before by this load of the module. The
+// numbers start again when the module is loaded again, but so does the thread-local state that
+// remembers them: a reloaded bridge never meets a number remembered from before.
 uint32_t newBridgeInstance();
 
 // Adds the kept class-path items on this thread (jvmMutex held); true when all were added.

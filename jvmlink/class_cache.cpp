@@ -12,10 +12,14 @@ constexpr uint32_t kCacheGrowth = 4096;
 constexpr size_t kClassNameLimit = 100;
 const QXChar kUntranscodable[] = u"<unknown, cannot transcode>";
 
+bool cacheIsReady(const BridgeState *bridge) {
+  return __atomic_load_n(&bridge->cacheReady, __ATOMIC_ACQUIRE) != 0;
+}
+
 // hashTableInit: creates the cache unless another thread did; a failure leaves it empty.
 void createCache(BridgeState *bridge, QXMessageContext *context) {
   MutexLock lock(bridge->hashMutex);
-  if (bridge->cacheReady) return;
+  if (cacheIsReady(bridge)) return;
   bridge->cacheCapacity = 0;
   bridge->cacheEntries = static_cast<ClassCacheEntry *>(
       bridge->pool->allocate(bridge->pool, sizeof(ClassCacheEntry) * kCacheGrowth, QX_ZERO_FILL));
@@ -25,7 +29,8 @@ void createCache(BridgeState *bridge, QXMessageContext *context) {
     return;
   }
   bridge->cacheCapacity = kCacheGrowth;
-  bridge->cacheReady = 1;
+  // Read without the lock: the entries it publishes are complete before it is seen.
+  __atomic_store_n(&bridge->cacheReady, 1, __ATOMIC_RELEASE);
 }
 
 jclass lookUp(BridgeState *bridge, const char *className, size_t length) {
@@ -89,8 +94,8 @@ Insertion storeEntry(BridgeState *bridge, QXMessageContext *context, const char 
 // insertEntryIntoTable: true when the cache now owns the reference.
 bool insertEntry(BridgeState *bridge, QXMessageContext *context, const char *className,
                  size_t length, jclass reference) {
-  if (!bridge->cacheReady) createCache(bridge, context);
-  if (!bridge->cacheReady) return false;
+  if (!cacheIsReady(bridge)) createCache(bridge, context);
+  if (!cacheIsReady(bridge)) return false;
   Insertion insertion = storeEntry(bridge, context, className, length, reference);
   if (insertion == Insertion::KeyNotAllocated) {
     MessageText name =
@@ -143,7 +148,7 @@ ResolvedClass resolveClass(BridgeState *bridge, QXMessageContext *context, const
   size_t length = extframe::byteLength(className);
   IndexKey key = {kIndexedClass, {className, "", ""}};
   if (className) {
-    if (!bridge->cacheReady) createCache(bridge, context);
+    if (!cacheIsReady(bridge)) createCache(bridge, context);
     IndexedMember indexed;
     if (findIndexed(bridge, key, &indexed)) return ResolvedClass(env, indexed.type, true);
     if (jclass cached = lookUp(bridge, className, length)) {
@@ -175,7 +180,7 @@ void clearClassCache(BridgeState *bridge, JNIEnv *env) {
   for (int32_t i = 0; i < bridge->uncachedCount; i++)
     env->DeleteGlobalRef(bridge->uncachedClasses[i]);
   bridge->uncachedCount = 0;
-  if (!bridge->cacheReady) return;
+  if (!cacheIsReady(bridge)) return;
   for (uint32_t i = 0; i < bridge->cacheCapacity; i++) {
     ClassCacheEntry &entry = bridge->cacheEntries[i];
     if (!(entry.flags & CLASS_ENTRY_IN_USE)) continue;
@@ -189,7 +194,7 @@ void clearClassCache(BridgeState *bridge, JNIEnv *env) {
   bridge->pool->free(bridge->pool, bridge->cacheEntries);
   bridge->cacheEntries = nullptr;
   bridge->cacheCapacity = 0;
-  bridge->cacheReady = 0;
+  __atomic_store_n(&bridge->cacheReady, 0, __ATOMIC_RELEASE);
 }
 
 MessageText toMessageText(BridgeState *bridge, QXMessageContext *context, const char *functionName,

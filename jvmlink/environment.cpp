@@ -154,7 +154,9 @@ JNIEnv *getJNIEnv(BridgeState *bridge, QXMessageContext *context) {
       applyKeptClassPath(bridge, env)) {
     entry.flags |= THREAD_CLASS_PATH_APPLIED;
   }
-  bool applied = !bridge->classPathText || (entry.flags & THREAD_CLASS_PATH_APPLIED);
+  // Only what was really applied is remembered: a class path kept later by another thread's
+  // haddpaths sends this thread through here again.
+  bool applied = (entry.flags & THREAD_CLASS_PATH_APPLIED) != 0;
   remembered = RememberedEnvironment{bridge, bridge->instance, applied, env};
   return env;
 }

@@ -26,21 +26,54 @@ int releaseOf(const char *version) {
   return atoi(version);
 }
 
+// The kept class path's items as they were when copied: in a pool block, each followed by its
+// separator byte, with their lengths.
+struct KeptClassPath {
+  explicit KeptClassPath(QXPool *pool) : text(pool), lengths(pool) {}
+  PoolBlock text;
+  PoolBlock lengths;
+  int32_t count = 0;
+  size_t bytes = 0;
+};
+
+// Copies the kept class path under the bridge's lock (another thread's first request rewrites
+// its separators in place); no Java call runs under that lock. 0, or the status after the
+// reports, made once the lock is released.
+uint32_t copyKeptClassPath(DfsLinkState *dfs, QXMessageContext *context, KeptClassPath &kept) {
+  BridgeState *bridge = dfs->jvm;
+  uint32_t status = 0;
+  {
+    MutexLock lock(bridge->jvmMutex);
+    kept.count = bridge->classPathText ? bridge->classPathCount : 0;
+    for (int32_t i = 0; i < kept.count; i++) {
+      kept.bytes += static_cast<size_t>(bridge->classPathLengths[i]);
+    }
+    if (kept.count > 0) {
+      kept.text.reset(dfs->pool->allocate(dfs->pool, kept.bytes, 0));
+      kept.lengths.reset(dfs->pool->allocate(dfs->pool, sizeof(int32_t) * kept.count, 0));
+      if (kept.text.get() && kept.lengths.get()) {
+        memcpy(kept.text.get(), bridge->classPathText, kept.bytes);
+        memcpy(kept.lengths.get(), bridge->classPathLengths, sizeof(int32_t) * kept.count);
+      } else {
+        status = QX_OUT_OF_MEMORY;
+      }
+    } else {
+      status = kNoClassPath;
+    }
+  }
+  if (status == kNoClassPath) reportError(context, kNoClassPath, kName);
+  if (status == QX_OUT_OF_MEMORY) reportError(context, QX_OUT_OF_MEMORY);
+  return status;
+}
+
 // The kept class path, joined with the platform's separator and converted from the compiler's
-// code page, as a Java string. It is read under the bridge's lock: another thread's first
-// request rewrites its separators in place. 0, or the status after the reports.
+// code page, as a Java string. 0, or the status after the reports.
 uint32_t keptClassPath(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
                        LocalRef<jstring> &path) {
-  BridgeState *bridge = dfs->jvm;
-  MutexLock lock(bridge->jvmMutex);
-  if (!bridge->classPathText || bridge->classPathCount <= 0) {
-    reportError(context, kNoClassPath, kName);
-    return kNoClassPath;
-  }
-  size_t bytes = 0;
-  for (int32_t i = 0; i < bridge->classPathCount; i++) {
-    bytes += static_cast<size_t>(bridge->classPathLengths[i]);
-  }
+  KeptClassPath kept(dfs->pool);
+  if (uint32_t status = copyKeptClassPath(dfs, context, kept)) return status;
+  size_t bytes = kept.bytes;
+  const auto *lengths = static_cast<const int32_t *>(kept.lengths.get());
   // A byte of the code page is at most four of UTF-8, a byte of UTF-8 at most one unit.
   PoolBlock utf8(dfs->pool, dfs->pool->allocate(dfs->pool, 4 * bytes + 1, 0));
   PoolBlock units(dfs->pool, dfs->pool->allocate(dfs->pool, sizeof(QXChar) * (4 * bytes + 1), 0));
@@ -50,12 +83,12 @@ uint32_t keptClassPath(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env
   }
   auto *joined = static_cast<QXChar *>(units.get());
   size_t used = 0;
-  const char *item = bridge->classPathText;
-  for (int32_t i = 0; i < bridge->classPathCount; item += bridge->classPathLengths[i++]) {
+  const char *item = static_cast<const char *>(kept.text.get());
+  for (int32_t i = 0; i < kept.count; item += lengths[i++]) {
     int32_t written = 0, converted = 0;
     uint32_t status =
-        dfs->compilerToUtf8->convert(dfs->compilerToUtf8, item, bridge->classPathLengths[i] - 1,
-                                     utf8.get(), static_cast<int32_t>(4 * bytes), &written, 0);
+        dfs->compilerToUtf8->convert(dfs->compilerToUtf8, item, lengths[i] - 1, utf8.get(),
+                                     static_cast<int32_t>(4 * bytes), &written, 0);
     if (status == 0) {
       status = dfs->fromUtf8->convert(dfs->fromUtf8, utf8.get(), written, joined + used,
                                       static_cast<int32_t>(sizeof(QXChar) * (4 * bytes - used)),
@@ -67,7 +100,7 @@ uint32_t keptClassPath(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env
       return QX_OPERATION_FAILED;
     }
     used += static_cast<size_t>(converted);
-    if (i + 1 < bridge->classPathCount) joined[used++] = QX_PATH_SEPARATOR;
+    if (i + 1 < kept.count) joined[used++] = QX_PATH_SEPARATOR;
   }
   path = LocalRef<jstring>(env, newJavaString(env, joined, used));
   if (path) return 0;

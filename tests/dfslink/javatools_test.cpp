@@ -165,6 +165,23 @@ TEST_F(JavaToolsTest, ReloadsLeaveNoCompilerBehind) {
   }
 }
 
+// The bridge's lock is never held across a Java call: not while the kept class path is read,
+// and not when making its Java string fails and the failure is reported.
+TEST_F(JavaToolsTest, NoJavaCallRunsUnderTheBridgesLock) {
+  std::string plain = source("Plain.java", "public class Plain {}\n");
+  hostkernel::watchJavaCallsUnder("dorn hdfsjvmMutex");
+  int64_t before = hostkernel::javaCallsUnderWatchedMutex();
+  EXPECT_EQ(compile({plain}), 0u);
+  hostkernel::injectFault(Fault::JniCall, 1, "NewString");  // the class path's string
+  EXPECT_EQ(compile({plain}), 0x86BFF818u);
+  int64_t under = hostkernel::javaCallsUnderWatchedMutex() - before;
+  hostkernel::watchJavaCallsUnder("");
+  EXPECT_EQ(under, 0);
+  std::vector<std::string> lines = messages.lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "ERROR: Call to method NewString failed."),
+            lines.end());
+}
+
 TEST_F(JavaToolsTest, TheOptionsReachTheCompiler) {
   // Compiles at 10 and later only.
   std::string modern = source("Modern.java", "public class Modern { void f() { var x = 1; } }\n");

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <atomic>
+#include <thread>
+
 #include "tests/jvmlink/bridge_fixture.h"
 
 namespace testsupport {
@@ -49,6 +52,30 @@ class CacheTest : public BridgeTest {
 
   std::string generated;
 };
+
+// Two threads making their first lookups on a fresh bridge create the cache once and both find
+// their classes (the cache's ready flag is published with release and read with acquire: the
+// sanitizer build with threads shows any race).
+TEST_F(CacheTest, FirstLookupsOfTwoThreadsOnAFreshBridge) {
+  for (int round = 0; round < 20; round++) {
+    BridgeState *fresh = loadBridge();
+    ASSERT_NE(fresh, nullptr);
+    std::atomic<int> found{0};
+    auto lookUp = [&](const char *name) {
+      JNIEnv *threadEnv = fresh->operations.getJNIEnv(fresh, context());
+      if (fresh->operations.globalClassReference(fresh, context(), name, threadEnv)) found++;
+      QXJniExtension *jni = fresh->jniExtension;
+      jni->releaseThread(jni, jni, threadEnv);
+    };
+    std::thread one(lookUp, "java/lang/String"), two(lookUp, "java/util/ArrayList");
+    one.join();
+    two.join();
+    EXPECT_EQ(found, 2);
+    EXPECT_EQ(__atomic_load_n(&fresh->cacheReady, __ATOMIC_ACQUIRE), 1);
+    releaseBridge(fresh);
+  }
+  EXPECT_TRUE(reports().empty());
+}
 
 TEST_F(CacheTest, AHitReturnsTheSameGlobalReference) {
   jclass first = resolve("java/lang/String");

@@ -159,6 +159,58 @@ TEST_F(EnvironmentTest, WithoutAKeptClassPathNoItemIsAddedAndNoFlagSet) {
   });
 }
 
+// The flags of the calling thread's entry.
+uint32_t ownFlags(BridgeState *bridge) {
+  QXKernel *kernel = hostkernel::kernel();
+  uint32_t id = kernel->currentThreadId(kernel);
+  for (int32_t i = 0; i < bridge->threadCount; i++) {
+    if (bridge->threadEntries[i].threadId == id) return bridge->threadEntries[i].flags;
+  }
+  return 0xFFFFFFFFu;
+}
+
+// A thread that asked for its environment before another thread kept the class path gets it
+// applied on its next request: alone, and with 200 threads racing the haddpaths.
+TEST_F(EnvironmentTest, AThreadThatAskedBeforeHaddpathsGetsTheKeptClassPath) {
+  OwnedList list({testDataDirectory() + "/in-jar.jar"});
+  constexpr int kThreads = 200;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool kept = false;
+  std::atomic<int> asked{0}, missing{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; t++) {
+    threads.emplace_back([&, t] {
+      JNIEnv *first = ops().getJNIEnv(bridge, context());
+      asked++;
+      if (t == 0) {  // one thread surely asks before the class path is kept
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return kept; });
+      }
+      JNIEnv *again = nullptr;
+      for (bool done = false; !done;) {
+        again = ops().getJNIEnv(bridge, context());
+        std::lock_guard<std::mutex> lock(mutex);
+        done = kept;
+      }
+      again = ops().getJNIEnv(bridge, context());
+      if (!first || again != first || !(ownFlags(bridge) & THREAD_CLASS_PATH_APPLIED)) missing++;
+      QXJniExtension *jni = bridge->jniExtension;
+      jni->releaseThread(jni, jni, again);
+    });
+  }
+  while (asked == 0) std::this_thread::yield();
+  ASSERT_EQ(ops().haddpaths(bridge, context(), &list.list), 0);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    kept = true;
+  }
+  changed.notify_all();
+  for (std::thread &thread : threads) thread.join();
+  EXPECT_EQ(missing, 0) << "threads whose entry never got the kept class path";
+  EXPECT_TRUE(reports().empty());
+}
+
 TEST_F(EnvironmentTest, SixteenThreadsInvokeConcurrentlyWithNoLockHeldAcrossJava) {
   constexpr int kThreads = 16;
   constexpr int kRounds = 50;
