@@ -21,7 +21,7 @@
 
 #include "dfslink/dfslink.h"
 #include "hostkernel/hostkernel.h"
-#include "tools/embedded_hdfs.h"
+#include "tools/embedded_cluster.h"
 
 namespace {
 
@@ -379,8 +379,8 @@ int main(int argc, char **argv) {
     if (option == "--size") settings.size = static_cast<int64_t>(atoi(argv[i + 1])) << 20;
     if (option == "--copy-size") settings.copySize = static_cast<int64_t>(atoi(argv[i + 1])) << 20;
   }
-  EmbeddedHdfs hdfs;
-  if (!hdfs.start(3)) fail(hdfs.error().c_str());
+  EmbeddedCluster hdfs;
+  if (!hdfs.start()) fail(hdfs.error().c_str());
   hostkernel::MessageContext messages;
   QXMessageContext *context = messages.get();
   QXKernel *kernel = hostkernel::kernel();

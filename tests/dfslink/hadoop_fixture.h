@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "tests/dfslink/dfs_fixture.h"
-#include "tools/embedded_hdfs.h"
+#include "tools/embedded_cluster.h"
 
 namespace testsupport {
 
-// The cluster every test of this binary runs against.
-EmbeddedHdfs &testHdfs();
+// The cluster every test of this binary runs against, and the configuration directory the
+// tests' JVM has on its class path.
+EmbeddedCluster &testHdfs();
+std::string testConfigurationDirectory();
 
 class HadoopTest : public DfsTest {
  protected:

@@ -14,7 +14,7 @@
 #include <fstream>
 #include <thread>
 
-#include "tools/embedded_hdfs.h"
+#include "tools/embedded_cluster.h"
 #include "tools/qxdfs/commands.h"
 
 namespace qxdfs {
@@ -79,7 +79,7 @@ bool launcherRuns(pid_t pid) {
   if (pid <= 0 || !(status >> pidText >> name >> state) || state == "Z") return false;
   std::ifstream command("/proc/" + std::to_string(pid) + "/cmdline");
   std::string words(std::istreambuf_iterator<char>(command), {});
-  return words.find("qxhost.minihdfs.MiniHdfsLauncher") != std::string::npos;
+  return words.find("qxhost.cluster.EmbeddedCluster") != std::string::npos;
 }
 
 void forget(const Record &record) {
@@ -102,28 +102,54 @@ bool running(Record &record) {
   return false;
 }
 
+const char kClusterUsage[] =
+    "usage: qxdfs cluster start [--datanodes N] [--yarn [--nodemanagers N]] [--dir D] | status | "
+    "stop";
+
 int usage(const char *why) {
-  fprintf(stderr,
-          "qxdfs: cluster: %s\nusage: qxdfs cluster start [--datanodes N] [--dir D] | status | "
-          "stop\n",
-          why);
+  fprintf(stderr, "qxdfs: cluster: %s\n%s\n", why, kClusterUsage);
   return kUsage;
 }
 
-int start(const std::vector<std::string> &arguments) {
-  int dataNodes = 3;
-  std::string directory = home() + "/data";
-  for (size_t i = 1; i < arguments.size(); i += 2) {
-    if (i + 1 >= arguments.size()) return usage("missing value");
-    if (arguments[i] == "--datanodes") {
-      dataNodes = atoi(arguments[i + 1].c_str());
-      if (dataNodes < 1 || dataNodes > 16) return usage("--datanodes must be 1 to 16");
-    } else if (arguments[i] == "--dir") {
-      directory = fs::absolute(arguments[i + 1]).string();
+// A count option's value within its bounds; false after the usage line.
+bool countOf(const std::string &option, const std::string &value, int most, int &count) {
+  count = atoi(value.c_str());
+  if (count >= 1 && count <= most) return true;
+  usage((option + " must be 1 to " + std::to_string(most)).c_str());
+  return false;
+}
+
+// The options of cluster start; false after the usage line.
+bool startOptions(const std::vector<std::string> &arguments, ClusterOptions &options) {
+  options.directory = home() + "/data";
+  for (size_t i = 1; i < arguments.size(); i++) {
+    const std::string &option = arguments[i];
+    if (option == "--yarn") {
+      options.yarn = true;
+      continue;
+    }
+    if (i + 1 >= arguments.size()) return usage(("missing value of " + option).c_str()), false;
+    const std::string &value = arguments[++i];
+    if (option == "--datanodes") {
+      if (!countOf(option, value, 16, options.dataNodes)) return false;
+    } else if (option == "--nodemanagers") {
+      if (!countOf(option, value, 8, options.nodeManagers)) return false;
+    } else if (option == "--dir") {
+      options.directory = fs::absolute(value).string();
     } else {
-      return usage(("unknown option " + arguments[i]).c_str());
+      return usage(("unknown option " + option).c_str()), false;
     }
   }
+  return true;
+}
+
+std::string plural(int count, const char *what) {
+  return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
+int start(const std::vector<std::string> &arguments) {
+  ClusterOptions options;
+  if (!startOptions(arguments, options)) return kUsage;
   Record record;
   if (running(record)) {
     fprintf(stderr, "qxdfs: cluster: already running at %s (pid %d)\n", record.uri.c_str(),
@@ -131,20 +157,22 @@ int start(const std::vector<std::string> &arguments) {
     return kFailed;
   }
   std::error_code error;
-  if (fs::exists(directory) && !fs::is_empty(directory, error)) {
+  if (fs::exists(options.directory) && !fs::is_empty(options.directory, error)) {
     fprintf(stderr, "qxdfs: cluster: %s: not empty (the cluster removes its directory)\n",
-            directory.c_str());
+            options.directory.c_str());
     return kFailed;
   }
-  fprintf(stderr, "qxdfs: starting an embedded HDFS with %d data node%s...\n", dataNodes,
-          dataNodes == 1 ? "" : "s");
-  DetachedHdfs started = startDetachedHdfs(dataNodes, directory, logPath());
+  std::string yarn =
+      options.yarn ? " and YARN with " + plural(options.nodeManagers, "NodeManager") : "";
+  fprintf(stderr, "qxdfs: starting an embedded HDFS with %s%s...\n",
+          plural(options.dataNodes, "data node").c_str(), yarn.c_str());
+  DetachedCluster started = startDetachedCluster(options, logPath());
   if (started.pid < 0) {
     fprintf(stderr, "qxdfs: cluster: %s\n", started.error.c_str());
     return kFailed;
   }
-  std::ofstream(recordPath()) << started.pid << ' ' << started.uri << ' ' << dataNodes << ' '
-                              << directory << '\n';
+  std::ofstream(recordPath()) << started.pid << ' ' << started.uri << ' ' << options.dataNodes
+                              << ' ' << options.directory << '\n';
   printf("%s\n", started.uri.c_str());
   return kSucceeded;
 }
@@ -155,8 +183,15 @@ int status() {
     printf("no cluster running\n");
     return kFailed;
   }
-  printf("running at %s (pid %d, %d data node%s, directory %s)\n", record.uri.c_str(), record.pid,
-         record.dataNodes, record.dataNodes == 1 ? "" : "s", record.directory.c_str());
+  std::string conf = record.directory + "/conf";
+  printf("running at %s (pid %d, %s, directory %s)\n", record.uri.c_str(), record.pid,
+         plural(record.dataNodes, "data node").c_str(), record.directory.c_str());
+  std::string resourceManager = clusterInfo(conf, "resourcemanager");
+  if (!resourceManager.empty()) {
+    printf("ResourceManager at %s (%s)\n", resourceManager.c_str(),
+           plural(atoi(clusterInfo(conf, "nodemanagers").c_str()), "NodeManager").c_str());
+  }
+  printf("client configuration: %s\n", conf.c_str());
   return kSucceeded;
 }
 
@@ -193,14 +228,15 @@ int clusterCommand(const std::vector<std::string> &arguments) {
   return usage(("unknown command " + arguments[0]).c_str());
 }
 
-std::string runningCluster() {
+RunningCluster runningCluster() {
   std::string unsafe = secureHome();
   if (!unsafe.empty()) {
     fprintf(stderr, "qxdfs: cluster: %s\n", unsafe.c_str());
-    return "";
+    return {};
   }
   Record record;
-  return running(record) ? record.uri : "";
+  if (!running(record)) return {};
+  return {record.uri, record.directory + "/conf"};
 }
 
 }  // namespace qxdfs

@@ -10,8 +10,12 @@ namespace qxdfs {
 // cluster start [--datanodes N] [--dir D] | status | stop: the exit status.
 int clusterCommand(const std::vector<std::string> &arguments);
 
-// The address of the recorded cluster while it runs, else "" (a record whose cluster went away
-// is cleaned up).
-std::string runningCluster();
+// The recorded cluster while it runs: its file system's address and its client configuration
+// directory; empty when none runs (a record whose cluster went away is cleaned up).
+struct RunningCluster {
+  std::string uri;
+  std::string configuration;
+};
+RunningCluster runningCluster();
 
 }  // namespace qxdfs

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/embedded_hdfs.h"
+#include "tools/embedded_cluster.h"
 #include "tools/qxdfs/cluster.h"
 #include "tools/qxdfs/commands.h"
 
@@ -59,7 +59,8 @@ int help(const std::string &name) {
 struct Options {
   std::string fs;  // local when neither --fs nor the options name one
   std::string user;
-  std::string options;  // a directory with xmlopts.xml
+  std::string options;        // a directory with xmlopts.xml
+  std::string configuration;  // the embedded cluster's client configuration directory
   bool verbose = false;
   bool quiet = false;
   bool json = false;
@@ -211,7 +212,7 @@ int runAll(Options options, Target target) {
     if (!session.loadOptions(options.options)) return kFailed;
     takeTarget(session.options(), options, target);
   }
-  if (!session.addClassPath()) return kFailed;
+  if (!session.addClassPath(options.configuration)) return kFailed;
   hdfsFS fs = session.connect(target, options.user);
   if (!fs) return kFailed;
   Shell shell{session,
@@ -264,9 +265,11 @@ int main(int argc, char **argv) {
     wrong = parseTarget(named, target);
     if (!wrong.empty()) return refuse("--fs " + named + ": " + wrong);
   }
-  EmbeddedHdfs embedded;
+  EmbeddedCluster embedded;
   if (options.fs == "embedded") {
-    std::string uri = runningCluster();
+    RunningCluster running = runningCluster();
+    std::string uri = running.uri;
+    options.configuration = running.configuration;
     if (uri.empty()) {
       fprintf(stderr,
               "qxdfs: starting a throwaway embedded HDFS (qxdfs cluster start keeps one)\n");
@@ -275,6 +278,7 @@ int main(int argc, char **argv) {
         return kFailed;
       }
       uri = embedded.uri();
+      options.configuration = embedded.configurationDirectory();
     }
     parseTarget(uri, target);
   }

@@ -218,13 +218,16 @@ ClassPathList Session::jarListClassPath() {
                        static_cast<int32_t>(jarText_.size()), 0};
 }
 
-bool Session::addClassPath() {
+bool Session::addClassPath(const std::string &configuration) {
   BridgeState *bridge = dfs_->jvm;
   // The installation's jar lists may be missing when the options give the class path.
   options_.classPath.flags |= CLASS_PATH_WARN_JAR_LISTS;
   ClassPathList jars = jarListClassPath();
   int32_t status =
       bridge->operations.haddpaths(bridge, context(), optionsRead_ ? &options_.classPath : &jars);
+  if (status == 0 && !configuration.empty()) {
+    status = bridge->operations.haddpath(bridge, context(), configuration.c_str());
+  }
   if (status != 0) {
     fail("start", "class path");
     return false;

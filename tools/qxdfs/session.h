@@ -49,8 +49,9 @@ class Session {
   bool loadOptions(const std::string &directory);
   const OptionsRecord &options() const { return options_; }
   // Gives the JVM its class path: the options' list when they were read, and the installation's
-  // jar lists; then starts Hadoop's logging.
-  bool addClassPath();
+  // jar lists, then a client configuration directory when one is given (the embedded
+  // cluster's); then starts Hadoop's logging.
+  bool addClassPath(const std::string &configuration = "");
   // A connection, kept until the session ends; NULL after the failure's line.
   hdfsFS connect(const Target &target, const std::string &user);
 

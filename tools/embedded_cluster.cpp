@@ -1,4 +1,4 @@
-#include "tools/embedded_hdfs.h"
+#include "tools/embedded_cluster.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
+#include <fstream>
 #include <vector>
 
 #include "hostkernel/hostkernel.h"
@@ -15,19 +17,34 @@ namespace {
 
 constexpr int kStartTimeoutMs = 180000;
 
-std::string javaCommand() {
+// The JDK the cluster runs on: JAVA_HOME, else the one of the java command on the PATH. The
+// NodeManagers start their containers with the JAVA_HOME they inherit.
+std::string javaHome() {
   const char *home = getenv("JAVA_HOME");
-  return home && *home ? std::string(home) + "/bin/java" : "java";
+  if (home && *home) return home;
+  char resolved[PATH_MAX];
+  for (std::string directory : {"/usr/bin", "/usr/local/bin", "/bin"}) {
+    if (realpath((directory + "/java").c_str(), resolved)) {
+      std::string java = resolved;                                   // HOME/bin/java
+      return java.substr(0, java.rfind('/', java.rfind('/') - 1));  // HOME
+    }
+  }
+  return "";
 }
 
-std::vector<std::string> launcherCommand(int dataNodes) {
-  std::vector<std::string> command = {javaCommand(), "-Xmx768m"};
+std::vector<std::string> launcherCommand(const ClusterOptions &options) {
+  std::vector<std::string> command = {javaHome() + "/bin/java", "-Xmx1g"};
   for (std::string &option : hostkernel::hadoopJvmOptions()) command.push_back(option);
   command.push_back("-cp");
-  command.push_back(std::string(QX_LIBRARY_DIR) + "/qxhost-minihdfs.jar:" + QX_HADOOP_LIB_DIR +
+  command.push_back(std::string(QX_LIBRARY_DIR) + "/qxhost-cluster.jar:" + QX_HADOOP_CLUSTER_DIR +
                     "/*");
-  command.push_back("qxhost.minihdfs.MiniHdfsLauncher");
-  command.push_back(std::to_string(dataNodes));
+  command.push_back("qxhost.cluster.EmbeddedCluster");
+  command.insert(command.end(),
+                 {"--datanodes", std::to_string(options.dataNodes), "--dir", options.directory});
+  if (options.yarn) {
+    command.insert(command.end(),
+                   {"--yarn", "--nodemanagers", std::to_string(options.nodeManagers)});
+  }
   return command;
 }
 
@@ -54,6 +71,7 @@ pid_t spawnLauncher(std::vector<std::string> command, int input, int output, con
     if (logFile >= 0) dup2(logFile, STDERR_FILENO);
     dup2(input, STDIN_FILENO);
     dup2(output, STDOUT_FILENO);
+    setenv("JAVA_HOME", javaHome().c_str(), 1);
     std::vector<char *> argv;
     for (std::string &word : command) argv.push_back(word.data());
     argv.push_back(nullptr);
@@ -65,9 +83,8 @@ pid_t spawnLauncher(std::vector<std::string> command, int input, int output, con
 
 }  // namespace
 
-DetachedHdfs startDetachedHdfs(int dataNodes, const std::string &directory,
-                               const std::string &log) {
-  DetachedHdfs started;
+DetachedCluster startDetachedCluster(const ClusterOptions &options, const std::string &log) {
+  DetachedCluster started;
   int fromChild[2];
   int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (nothing < 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
@@ -75,9 +92,8 @@ DetachedHdfs startDetachedHdfs(int dataNodes, const std::string &directory,
     if (nothing >= 0) close(nothing);
     return started;
   }
-  std::vector<std::string> command = launcherCommand(dataNodes);
-  command.push_back(directory);
-  command.push_back("detached");
+  std::vector<std::string> command = launcherCommand(options);
+  command.push_back("--detached");
   started.pid = spawnLauncher(command, nothing, fromChild[1], log, true);
   close(nothing);
   close(fromChild[1]);
@@ -87,7 +103,7 @@ DetachedHdfs startDetachedHdfs(int dataNodes, const std::string &directory,
   if (ready) {
     started.uri = line;
   } else {
-    started.error = "the HDFS launcher did not start; its log: " + log;
+    started.error = "the cluster's launcher did not start; its log: " + log;
     if (started.pid > 0) {
       kill(started.pid, SIGKILL);
       waitpid(started.pid, nullptr, 0);
@@ -97,15 +113,34 @@ DetachedHdfs startDetachedHdfs(int dataNodes, const std::string &directory,
   return started;
 }
 
-bool EmbeddedHdfs::start(int dataNodes) {
+std::string clusterInfo(const std::string &configurationDirectory, const std::string &key) {
+  std::ifstream in(configurationDirectory + "/cluster.info");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+  }
+  return "";
+}
+
+bool EmbeddedCluster::start(const ClusterOptions &given) {
   int toChild[2], fromChild[2];
   // Close-on-exec: no later child may hold the launcher's input open after this process ends.
   if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
     error_ = "no pipe";
     return false;
   }
-  std::vector<std::string> command = launcherCommand(dataNodes);
-  log_ = "/tmp/qxminihdfs-" + std::to_string(getpid()) + "-" + std::to_string(toChild[1]) + ".log";
+  ClusterOptions options = given;
+  if (options.directory.empty()) {
+    char pattern[] = "/tmp/qxcluster.XXXXXX";
+    if (!mkdtemp(pattern)) {
+      error_ = "no directory for the cluster";
+      return false;
+    }
+    options.directory = pattern;
+    ownDirectory_ = true;
+  }
+  directory_ = options.directory;
+  std::vector<std::string> command = launcherCommand(options);
+  log_ = "/tmp/qxcluster-" + std::to_string(getpid()) + "-" + std::to_string(toChild[1]) + ".log";
   child_ = spawnLauncher(command, toChild[0], fromChild[1], log_, false);
   close(toChild[0]);
   close(fromChild[1]);
@@ -114,7 +149,7 @@ bool EmbeddedHdfs::start(int dataNodes) {
   std::string line;
   bool ready = readLine(output_, line) && line.rfind("hdfs://", 0) == 0;
   if (!ready) {
-    error_ = "the HDFS launcher did not start (" + command[0] + "); its log: " + log_;
+    error_ = "the cluster's launcher did not start (" + command[0] + "); its log: " + log_;
     keepLog_ = true;
     stop();
     return false;
@@ -124,7 +159,11 @@ bool EmbeddedHdfs::start(int dataNodes) {
   return true;
 }
 
-void EmbeddedHdfs::stop() {
+std::string EmbeddedCluster::info(const std::string &key) const {
+  return clusterInfo(configurationDirectory(), key);
+}
+
+void EmbeddedCluster::stop() {
   bool running = child_ > 0 && waitpid(child_, nullptr, WNOHANG) == 0;
   if (!running) child_ = -1;
   if (input_ >= 0 && running) {
@@ -140,9 +179,10 @@ void EmbeddedHdfs::stop() {
     child_ = -1;
   }
   if (!log_.empty() && !keepLog_) unlink(log_.c_str());
+  if (ownDirectory_) rmdir(directory_.c_str());  // the launcher removed what it put there
 }
 
-bool EmbeddedHdfs::command(const std::string &line, std::string &answer) {
+bool EmbeddedCluster::command(const std::string &line, std::string &answer) {
   std::string text = line + "\n";
   std::string reply;
   if (input_ < 0 || write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
@@ -158,7 +198,7 @@ bool EmbeddedHdfs::command(const std::string &line, std::string &answer) {
   return true;
 }
 
-std::vector<uint16_t> EmbeddedHdfs::dataNodePorts() {
+std::vector<uint16_t> EmbeddedCluster::dataNodePorts() {
   std::string answer;
   std::vector<uint16_t> ports;
   if (!command("ports", answer)) return ports;
@@ -171,17 +211,27 @@ std::vector<uint16_t> EmbeddedHdfs::dataNodePorts() {
   return ports;
 }
 
-bool EmbeddedHdfs::stopDataNode(int index) {
+bool EmbeddedCluster::stopDataNode(int index) {
   std::string answer;
   return command("stopdn " + std::to_string(index), answer);
 }
 
-bool EmbeddedHdfs::restartDataNode(int index) {
+bool EmbeddedCluster::restartDataNode(int index) {
   std::string answer;
   return command("restartdn " + std::to_string(index), answer);
 }
 
-bool EmbeddedHdfs::populate(const std::string &directory, int count) {
+bool EmbeddedCluster::stopNodeManager(int index) {
+  std::string answer;
+  return command("stopnm " + std::to_string(index), answer);
+}
+
+bool EmbeddedCluster::startNodeManager(int index) {
+  std::string answer;
+  return command("startnm " + std::to_string(index), answer);
+}
+
+bool EmbeddedCluster::populate(const std::string &directory, int count) {
   std::string answer;
   return command("populate " + directory + " " + std::to_string(count), answer);
 }

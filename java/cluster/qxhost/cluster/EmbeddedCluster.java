@@ -1,0 +1,501 @@
+package qxhost.cluster;
+
+import java.io.BufferedReader;
+import java.io.File;
+import java.io.FileDescriptor;
+import java.io.FileOutputStream;
+import java.io.IOException;
+import java.io.InputStreamReader;
+import java.io.PrintStream;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Comparator;
+import java.util.HashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.TreeMap;
+import java.util.concurrent.ExecutionException;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.TimeoutException;
+import java.util.stream.Stream;
+import org.apache.hadoop.conf.Configuration;
+import org.apache.hadoop.fs.FileSystem;
+import org.apache.hadoop.hdfs.HdfsConfiguration;
+import org.apache.hadoop.hdfs.MiniDFSCluster;
+import org.apache.hadoop.hdfs.server.datanode.DataNode;
+import org.apache.hadoop.hdfs.server.namenode.EditLogFileOutputStream;
+import org.apache.hadoop.mapreduce.v2.MiniMRYarnCluster;
+import org.apache.hadoop.yarn.conf.YarnConfiguration;
+import org.apache.hadoop.yarn.server.nodemanager.NodeManager;
+
+/**
+ * The embedded cluster for tests, demonstrations and development, all on loopback: Hadoop's
+ * MiniDFSCluster and, with --yarn, a MiniMRYarnCluster beside it (a ResourceManager, its
+ * NodeManagers and the job history server). It writes a client configuration directory for the
+ * cluster it started (DIR/conf: core-site.xml, hdfs-site.xml, and with YARN yarn-site.xml and
+ * mapred-site.xml) and a line "key=value" a fact of it in DIR/conf/cluster.info, then prints the
+ * file system's URI on its standard output. It then takes commands, one per line, until "stop"
+ * or the end of its input (its parent went away), shuts the cluster down and removes its
+ * directory. Each command is answered with one line, "ok ..." or "error ...", and waits only for
+ * what it changed, with a bound:
+ *
+ * <ul>
+ *   <li>"ports": the data transfer ports of the data nodes, in index order;
+ *   <li>"stopdn N", "restartdn N": stops data node N; starts it again and waits until it is up;
+ *   <li>"stopnm N", "startnm N": stops NodeManager N; starts a NodeManager in its place and
+ *       waits until the ResourceManager counts it;
+ *   <li>"populate DIR N": makes the entries e0 ... eN-1 in DIR, every tenth a directory and the
+ *       others empty files.
+ * </ul>
+ *
+ * <p>Options: --datanodes N (3), --dir D (a new temporary directory), --yarn, --nodemanagers N
+ * (2), --detached. A detached cluster reads no commands: it runs until it is terminated
+ * (SIGTERM), then shuts down and removes its directory the same way. Only a directory that
+ * carries the marker file is ever removed.
+ */
+public final class EmbeddedCluster {
+  private static final String MARKER = ".qxdfs-cluster";
+  private static final long WAIT_MILLIS = 60_000;
+  /** What a container asks for: the memory of its JVM and the heap within it. */
+  private static final int CONTAINER_MB = 512;
+  private static final String CONTAINER_HEAP = "-Xmx400m";
+
+  /** The answers to the parent; nothing the cluster prints reaches them (see main). */
+  private static final PrintStream ANSWERS =
+      new PrintStream(new FileOutputStream(FileDescriptor.out), true, StandardCharsets.UTF_8);
+
+  private final Options options;
+  private final Path base;
+  private MiniDFSCluster hdfs;
+  private MiniMRYarnCluster yarn;
+  private final Map<Integer, MiniDFSCluster.DataNodeProperties> stoppedDataNodes = new HashMap<>();
+  private final Map<Integer, NodeManager> replacedNodeManagers = new HashMap<>();
+  private int nodeManagersStarted;
+
+  private EmbeddedCluster(Options options, Path base) {
+    this.options = options;
+    this.base = base;
+  }
+
+  public static void main(String[] args) throws Exception {
+    System.setOut(System.err);
+    Options options = Options.parse(args);
+    Path base =
+        options.directory != null
+            ? Files.createDirectories(Path.of(options.directory))
+            : Files.createTempDirectory("qxcluster");
+    Files.writeString(base.resolve(MARKER), "an embedded cluster's data; removed with it\n");
+    // What the mini clusters and their web servers keep on the local disk stays in the
+    // cluster's directory, and goes with it.
+    System.setProperty("java.io.tmpdir", Files.createDirectories(base.resolve("tmp")).toString());
+    System.setProperty("test.build.data", base.resolve("yarn").toString());
+    EmbeddedCluster cluster = new EmbeddedCluster(options, base);
+    try {
+      cluster.start();
+    } catch (Exception | Error e) {
+      cluster.shutDown();
+      throw e;
+    }
+    if (options.detached) {
+      Runtime.getRuntime().addShutdownHook(new Thread(cluster::shutDown));
+      cluster.announce();
+      Thread.currentThread().join();
+    }
+    try {
+      cluster.announce();
+      cluster.serveCommands();
+    } finally {
+      cluster.shutDown();
+    }
+    System.exit(0);
+  }
+
+  /** The command line: options and their values. */
+  static final class Options {
+    int dataNodes = 3;
+    int nodeManagers = 2;
+    String directory;
+    boolean yarn;
+    boolean detached;
+
+    static Options parse(String[] args) {
+      Options options = new Options();
+      for (int i = 0; i < args.length; i++) {
+        switch (args[i]) {
+          case "--datanodes":
+            options.dataNodes = Integer.parseInt(args[++i]);
+            break;
+          case "--nodemanagers":
+            options.nodeManagers = Integer.parseInt(args[++i]);
+            break;
+          case "--dir":
+            options.directory = args[++i];
+            break;
+          case "--yarn":
+            options.yarn = true;
+            break;
+          case "--detached":
+            options.detached = true;
+            break;
+          default:
+            throw new IllegalArgumentException("unknown option " + args[i]);
+        }
+      }
+      return options;
+    }
+  }
+
+  private void start() throws Exception {
+    Configuration conf = new HdfsConfiguration();
+    conf.set(MiniDFSCluster.HDFS_MINIDFS_BASEDIR, base.resolve("hdfs").toString());
+    conf.set("dfs.namenode.rpc-bind-host", "127.0.0.1");
+    // A cluster for tests and demonstrations: its edit log need not reach the disk before each
+    // answer (as Hadoop's own tests run it).
+    EditLogFileOutputStream.setShouldSkipFsyncForTesting(true);
+    hdfs =
+        new MiniDFSCluster.Builder(conf, base.resolve("hdfs").toFile())
+            .numDataNodes(options.dataNodes)
+            .build();
+    hdfs.waitActive();
+    if (options.yarn) {
+      startYarn(new Configuration(hdfs.getConfiguration(0)));
+    }
+    writeClientConfiguration();
+  }
+
+  private void startYarn(Configuration conf) throws Exception {
+    conf.set("fs.defaultFS", uri());
+    conf.set(YarnConfiguration.RM_HOSTNAME, "localhost");
+    // A stopped NodeManager, or an ApplicationMaster on it, is given up soon, so that what ran
+    // there runs elsewhere.
+    conf.setLong(YarnConfiguration.RM_NM_EXPIRY_INTERVAL_MS, 10_000);
+    conf.setLong(YarnConfiguration.RM_AM_EXPIRY_INTERVAL_MS, 15_000);
+    conf.setLong(YarnConfiguration.RM_NM_HEARTBEAT_INTERVAL_MS, 500);
+    conf.setInt(YarnConfiguration.NM_PMEM_MB, 4096);
+    conf.setInt(YarnConfiguration.RM_SCHEDULER_MINIMUM_ALLOCATION_MB, 256);
+    conf.setBoolean(YarnConfiguration.NM_VMEM_CHECK_ENABLED, false);
+    // A NodeManager that stops waits this long for its applications' containers.
+    conf.setLong(YarnConfiguration.NM_SLEEP_DELAY_BEFORE_SIGKILL_MS, 100);
+    conf.setLong(YarnConfiguration.NM_PROCESS_KILL_WAIT_MS, 500);
+    yarn = new MiniMRYarnCluster("qxcluster", options.nodeManagers);
+    yarn.init(conf);
+    yarn.start();
+    nodeManagersStarted = options.nodeManagers;
+    if (!yarn.waitForNodeManagersToConnect(WAIT_MILLIS)) {
+      throw new IOException("the NodeManagers did not connect to the ResourceManager");
+    }
+  }
+
+  /**
+   * What a client needs of this cluster, by file as Hadoop's configuration classes read them:
+   * the settings the mini clusters made for themselves (none of Hadoop's defaults), and for jobs
+   * the class path and memory of their containers.
+   */
+  private void writeClientConfiguration() throws IOException {
+    Path conf = Files.createDirectories(base.resolve("conf"));
+    Map<String, Map<String, String>> files = new TreeMap<>();
+    for (String file : new String[] {"core-site", "hdfs-site", "yarn-site", "mapred-site"}) {
+      files.put(file, new TreeMap<>());
+    }
+    Configuration made = yarn != null ? yarn.getConfig() : hdfs.getConfiguration(0);
+    for (Map.Entry<String, String> entry : made) {
+      String[] sources = made.getPropertySources(entry.getKey());
+      // A client that thinks it talks to a mini cluster hands its own class path to the
+      // containers: the containers get theirs from the settings below instead.
+      if (entry.getKey().equals(YarnConfiguration.IS_MINI_YARN_CLUSTER)) {
+        continue;
+      }
+      if (sources != null && sources.length > 0 && sources[0].equals("programmatically")) {
+        files.get(fileOf(entry.getKey())).put(entry.getKey(), made.get(entry.getKey()));
+      }
+    }
+    files.get("core-site").put("fs.defaultFS", uri());
+    if (yarn != null) {
+      Map<String, String> mapred = files.get("mapred-site");
+      mapred.put("mapreduce.framework.name", "yarn");
+      mapred.put("mapreduce.application.classpath", containerClassPath());
+      mapred.put("mapreduce.jvm.add-opens-as-default", "true");
+      mapred.put("yarn.app.mapreduce.am.resource.mb", String.valueOf(CONTAINER_MB));
+      mapred.put("yarn.app.mapreduce.am.command-opts", CONTAINER_HEAP);
+      for (String task : new String[] {"map", "reduce"}) {
+        mapred.put("mapreduce." + task + ".memory.mb", String.valueOf(CONTAINER_MB));
+        mapred.put("mapreduce." + task + ".java.opts", CONTAINER_HEAP);
+        mapred.put("mapreduce." + task + ".speculative", "false");
+      }
+      // Tasks and map outputs lost with a node are noticed within seconds, not minutes.
+      mapred.put("mapreduce.task.timeout", "60000");
+      mapred.put("mapreduce.reduce.shuffle.connect.timeout", "10000");
+      mapred.put("mapreduce.reduce.shuffle.read.timeout", "10000");
+      mapred.put("mapreduce.reduce.shuffle.retry-delay.max.ms", "2000");
+      // The ApplicationMaster gives up on a stopped NodeManager's containers in seconds, not
+      // three minutes (in yarn-site.xml: yarn-default.xml would override mapred-site.xml).
+      Map<String, String> yarnSite = files.get("yarn-site");
+      yarnSite.put("yarn.client.nodemanager-connect.max-wait-ms", "10000");
+      yarnSite.put("yarn.client.nodemanager-connect.retry-interval-ms", "1000");
+      files.get("yarn-site").put("yarn.application.classpath", containerClassPath());
+    }
+    for (Map.Entry<String, Map<String, String>> file : files.entrySet()) {
+      if (!file.getValue().isEmpty()) {
+        writeXml(conf.resolve(file.getKey() + ".xml"), file.getValue());
+      }
+    }
+    Map<String, String> info = new TreeMap<>();
+    info.put("fs", uri());
+    info.put("conf", conf.toString());
+    info.put("datanodes", String.valueOf(options.dataNodes));
+    if (yarn != null) {
+      info.put("resourcemanager", yarn.getConfig().get(YarnConfiguration.RM_ADDRESS));
+      info.put("nodemanagers", String.valueOf(options.nodeManagers));
+    }
+    StringBuilder lines = new StringBuilder();
+    info.forEach((key, value) -> lines.append(key).append('=').append(value).append('\n'));
+    Files.writeString(conf.resolve("cluster.info"), lines.toString());
+  }
+
+  private static String fileOf(String key) {
+    if (key.startsWith("yarn.app.mapreduce.") || key.startsWith("mapreduce.")
+        || key.startsWith("mapred.")) {
+      return "mapred-site";
+    }
+    if (key.startsWith("yarn.")) {
+      return "yarn-site";
+    }
+    return key.startsWith("dfs.") ? "hdfs-site" : "core-site";
+  }
+
+  /** The containers' class path: this JVM's own jars, absolute (all on this machine). */
+  private static String containerClassPath() {
+    List<String> jars = new ArrayList<>();
+    for (String item : System.getProperty("java.class.path").split(File.pathSeparator)) {
+      if (item.endsWith("*")) {
+        File[] found = new File(item.substring(0, item.length() - 1)).listFiles();
+        for (File jar : found == null ? new File[0] : found) {
+          if (jar.getName().endsWith(".jar")) {
+            jars.add(jar.getAbsolutePath());
+          }
+        }
+      } else if (!item.isEmpty()) {
+        jars.add(new File(item).getAbsolutePath());
+      }
+    }
+    return String.join(",", jars);
+  }
+
+  private static void writeXml(Path file, Map<String, String> properties) throws IOException {
+    StringBuilder xml = new StringBuilder("<?xml version=\"1.0\"?>\n<configuration>\n");
+    for (Map.Entry<String, String> property : properties.entrySet()) {
+      xml.append("  <property><name>")
+          .append(escaped(property.getKey()))
+          .append("</name><value>")
+          .append(escaped(property.getValue()))
+          .append("</value></property>\n");
+    }
+    Files.writeString(file, xml.append("</configuration>\n").toString());
+  }
+
+  private static String escaped(String text) {
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;");
+  }
+
+  /** The file system's URI, by its loopback address. */
+  private String uri() {
+    return "hdfs://127.0.0.1:" + hdfs.getNameNodePort();
+  }
+
+  private void announce() {
+    ANSWERS.println(uri());
+  }
+
+  private synchronized void shutDown() {
+    if (yarn != null) {
+      replacedNodeManagers.values().forEach(NodeManager::stop);
+      yarn.stop();
+      yarn = null;
+    }
+    if (hdfs != null) {
+      hdfs.shutdown(true);
+      hdfs = null;
+    }
+    try {
+      removeTree(base);
+    } catch (IOException e) {
+      System.err.println("could not remove " + base + ": " + e);
+    }
+  }
+
+  private void serveCommands() throws IOException {
+    BufferedReader input =
+        new BufferedReader(new InputStreamReader(System.in, StandardCharsets.UTF_8));
+    ExecutorService worker = Executors.newSingleThreadExecutor(runnable -> {
+      Thread thread = new Thread(runnable, "command");
+      thread.setDaemon(true);
+      return thread;
+    });
+    for (String line = input.readLine(); line != null; line = input.readLine()) {
+      String[] words = line.trim().split("\\s+");
+      if (words[0].equals("stop")) {
+        break;
+      }
+      Future<String> answer = worker.submit(() -> run(words));
+      try {
+        ANSWERS.println("ok " + answer.get(2 * WAIT_MILLIS, TimeUnit.MILLISECONDS));
+      } catch (TimeoutException e) {
+        ANSWERS.println("error " + words[0] + " did not finish within "
+            + 2 * WAIT_MILLIS / 1000 + " s");
+      } catch (ExecutionException e) {
+        ANSWERS.println("error " + e.getCause());
+      } catch (InterruptedException e) {
+        Thread.currentThread().interrupt();
+        break;
+      }
+    }
+    worker.shutdownNow();
+  }
+
+  private String run(String[] words) throws Exception {
+    switch (words[0]) {
+      case "ports":
+        StringBuilder ports = new StringBuilder();
+        for (DataNode node : hdfs.getDataNodes()) {
+          ports.append(ports.length() == 0 ? "" : " ").append(node.getXferPort());
+        }
+        return ports.toString();
+      case "stopdn":
+        int index = Integer.parseInt(words[1]);
+        stoppedDataNodes.put(index, hdfs.stopDataNode(index));
+        return "stopped " + index;
+      case "restartdn":
+        return restartDataNode(Integer.parseInt(words[1]));
+      case "stopnm":
+        return stopNodeManager(Integer.parseInt(words[1]));
+      case "startnm":
+        return startNodeManager(Integer.parseInt(words[1]));
+      case "populate":
+        return "made "
+            + populate(hdfs.getFileSystem(), new org.apache.hadoop.fs.Path(words[1]),
+                Integer.parseInt(words[2]));
+      default:
+        throw new IllegalArgumentException("unknown command " + words[0]);
+    }
+  }
+
+  /** Starts a stopped data node again and waits for it alone: the others may be down. */
+  private String restartDataNode(int index) throws Exception {
+    MiniDFSCluster.DataNodeProperties properties = stoppedDataNodes.remove(index);
+    if (properties == null) {
+      throw new IllegalArgumentException("data node " + index + " was not stopped");
+    }
+    hdfs.restartDataNode(properties, true);
+    DataNode restarted = hdfs.getDataNodes().get(hdfs.getDataNodes().size() - 1);
+    hdfs.waitDatanodeFullyStarted(restarted, (int) WAIT_MILLIS);
+    return "restarted " + index;
+  }
+
+  private NodeManager nodeManager(int index) {
+    NodeManager replaced = replacedNodeManagers.get(index);
+    return replaced != null ? replaced : yarn.getNodeManager(index);
+  }
+
+  private String stopNodeManager(int index) {
+    requireYarn();
+    NodeManager manager = nodeManager(index);
+    manager.stop();
+    return "stopped " + index;
+  }
+
+  /** A NodeManager in the place of a stopped one: a new node to the ResourceManager. */
+  private String startNodeManager(int index) throws Exception {
+    requireYarn();
+    if (!nodeManager(index).isInState(org.apache.hadoop.service.Service.STATE.STOPPED)) {
+      throw new IllegalArgumentException("NodeManager " + index + " was not stopped");
+    }
+    YarnConfiguration conf = new YarnConfiguration(yarn.getConfig());
+    Path dirs = Files.createDirectories(base.resolve("nm-" + index + "-" + nodeManagersStarted));
+    conf.set(YarnConfiguration.NM_LOCAL_DIRS, dirs.resolve("local").toString());
+    conf.set(YarnConfiguration.NM_LOG_DIRS, dirs.resolve("logs").toString());
+    for (String address : new String[] {YarnConfiguration.NM_ADDRESS,
+        YarnConfiguration.NM_LOCALIZER_ADDRESS, YarnConfiguration.NM_WEBAPP_ADDRESS,
+        YarnConfiguration.NM_COLLECTOR_SERVICE_ADDRESS}) {
+      conf.set(address, "localhost:0");
+    }
+    NodeManager manager = new NodeManager();
+    manager.init(conf);
+    manager.start();
+    replacedNodeManagers.put(index, manager);
+    nodeManagersStarted++;
+    long deadline = System.currentTimeMillis() + WAIT_MILLIS;
+    while (activeNodes() < runningNodeManagers()) {
+      if (System.currentTimeMillis() > deadline) {
+        throw new TimeoutException("NodeManager " + index + " did not register");
+      }
+      Thread.sleep(100);
+    }
+    return "started " + index;
+  }
+
+  private int activeNodes() {
+    return yarn.getResourceManager().getRMContext().getRMNodes().values().stream()
+        .mapToInt(node -> node.getState().isUnusable() ? 0 : 1)
+        .sum();
+  }
+
+  private int runningNodeManagers() {
+    int running = 0;
+    for (int i = 0; i < options.nodeManagers; i++) {
+      if (nodeManager(i).isInState(org.apache.hadoop.service.Service.STATE.STARTED)) {
+        running++;
+      }
+    }
+    return running;
+  }
+
+  private void requireYarn() {
+    if (yarn == null) {
+      throw new IllegalStateException("the cluster runs no YARN (start it with --yarn)");
+    }
+  }
+
+  /** Entries e0 ... eN-1 of a directory: every tenth a directory, the others empty files. */
+  private static int populate(FileSystem fs, org.apache.hadoop.fs.Path directory, int count)
+      throws IOException {
+    ExecutorService workers = Executors.newFixedThreadPool(8);
+    List<Future<?>> made = new ArrayList<>();
+    for (int i = 0; i < count; i++) {
+      org.apache.hadoop.fs.Path entry = new org.apache.hadoop.fs.Path(directory, "e" + i);
+      boolean isDirectory = i % 10 == 0;
+      made.add(workers.submit(() -> {
+        if (isDirectory) {
+          fs.mkdirs(entry);
+        } else {
+          fs.create(entry).close();
+        }
+        return null;
+      }));
+    }
+    try {
+      for (Future<?> entry : made) {
+        entry.get();
+      }
+    } catch (InterruptedException | ExecutionException e) {
+      throw new IOException(e);
+    } finally {
+      workers.shutdown();
+    }
+    return count;
+  }
+
+  /** Only a directory that carries the marker is ever removed. */
+  private static void removeTree(Path root) throws IOException {
+    if (!Files.exists(root.resolve(MARKER))) {
+      return;
+    }
+    try (Stream<Path> paths = Files.walk(root)) {
+      paths.sorted(Comparator.reverseOrder()).map(Path::toFile).forEach(File::delete);
+    }
+  }
+}

@@ -1,0 +1,76 @@
+// A real Hadoop cluster in a child process, all on loopback: the project's launcher of Hadoop's
+// mini clusters (HDFS, and YARN beside it when asked). The child shuts down when asked, or by
+// itself when this process ends and its input closes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What the cluster runs.
+struct ClusterOptions {
+  int dataNodes = 3;
+  bool yarn = false;      // a ResourceManager, NodeManagers and the job history server
+  int nodeManagers = 2;   // with yarn
+  std::string directory;  // where its data and client configuration go; empty: a new one
+};
+
+class EmbeddedCluster {
+ public:
+  EmbeddedCluster() = default;
+  ~EmbeddedCluster() { stop(); }
+  EmbeddedCluster(const EmbeddedCluster &) = delete;
+  EmbeddedCluster &operator=(const EmbeddedCluster &) = delete;
+
+  // Starts the cluster and waits until it serves; false with a reason in error().
+  bool start(const ClusterOptions &options = {});
+  void stop();
+
+  const std::string &uri() const { return uri_; }  // "hdfs://127.0.0.1:PORT"
+  uint16_t port() const { return port_; }
+  const std::string &error() const { return error_; }
+  // The client configuration directory the launcher wrote for this cluster.
+  std::string configurationDirectory() const { return directory_ + "/conf"; }
+  // A fact of the cluster's conf/cluster.info ("fs", "resourcemanager", ...), or "".
+  std::string info(const std::string &key) const;
+
+  // The data nodes' transfer ports, in the cluster's order; empty on failure.
+  std::vector<uint16_t> dataNodePorts();
+  // Stops the data node at an index of that order, and starts it again; false on failure.
+  bool stopDataNode(int index);
+  bool restartDataNode(int index);
+  // Stops NodeManager N; starts one in its place; false on failure.
+  bool stopNodeManager(int index);
+  bool startNodeManager(int index);
+  // Makes the entries e0 ... eN-1 in a directory: every tenth a directory, the others empty.
+  bool populate(const std::string &directory, int count);
+
+ private:
+  // Sends a command line to the launcher; its answer after "ok ", or false with error().
+  bool command(const std::string &line, std::string &answer);
+
+  pid_t child_ = -1;
+  int input_ = -1;
+  int output_ = -1;
+  std::string uri_;
+  uint16_t port_ = 0;
+  std::string directory_;
+  bool ownDirectory_ = false;
+  std::string error_;
+  std::string log_;  // the launcher's own messages
+  bool keepLog_ = false;
+};
+
+// A cluster that outlives the process that started it: in a session of its own, with its data
+// in a given directory, until it is sent SIGTERM (it then removes the directory).
+struct DetachedCluster {
+  pid_t pid = -1;
+  std::string uri;    // the file system's URI once it serves
+  std::string error;  // why it did not start
+};
+DetachedCluster startDetachedCluster(const ClusterOptions &options, const std::string &log);
+
+// A fact of a cluster.info file in a client configuration directory, or "".
+std::string clusterInfo(const std::string &configurationDirectory, const std::string &key);
