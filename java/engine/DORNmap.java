@@ -1,11 +1,18 @@
 import java.io.IOException;
 import java.lang.management.ManagementFactory;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
+import java.nio.file.StandardCopyOption;
 import java.security.PrivilegedExceptionAction;
+import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.Comparator;
 import java.util.HashSet;
+import java.util.List;
+import java.util.Locale;
 import java.util.Set;
 import java.util.StringTokenizer;
+import java.util.TreeSet;
 import java.util.stream.Stream;
 import javax.management.MBeanServer;
 import javax.management.MalformedObjectNameException;
@@ -14,9 +21,15 @@ import org.apache.hadoop.conf.Configuration;
 import org.apache.hadoop.fs.Path;
 import org.apache.hadoop.io.LongWritable;
 import org.apache.hadoop.io.Text;
+import org.apache.hadoop.mapred.JobConf;
+import org.apache.hadoop.mapreduce.Counter;
+import org.apache.hadoop.mapreduce.CounterGroup;
+import org.apache.hadoop.mapreduce.Counters;
 import org.apache.hadoop.mapreduce.Job;
+import org.apache.hadoop.mapreduce.MRJobConfig;
 import org.apache.hadoop.mapreduce.Mapper;
 import org.apache.hadoop.mapreduce.Reducer;
+import org.apache.hadoop.mapreduce.TaskCompletionEvent;
 import org.apache.hadoop.mapreduce.lib.input.FileInputFormat;
 import org.apache.hadoop.mapreduce.lib.output.FileOutputFormat;
 import org.apache.hadoop.metrics2.lib.DefaultMetricsSystem;
@@ -24,23 +37,32 @@ import org.apache.hadoop.security.UserGroupInformation;
 
 /**
  * The storage engine's map-reduce driver: a word count over files of the file system the
- * settings name, run by Hadoop's local job runner. Its output is Hadoop's part files of
- * "word TAB count" lines; its counters are printed when it is done. A job that cannot run or
- * fails throws, with the cause Hadoop gave, and leaves nothing registered or on disk behind.
+ * settings name. It runs on YARN when its configuration says so (mapreduce.framework.name=yarn,
+ * from the settings or from mapred-site.xml on the class path), its jar shipped with the job, and
+ * with Hadoop's local job runner otherwise. Its output is Hadoop's part files of "word TAB count"
+ * lines. A job that cannot run or fails throws, with the cause Hadoop gave (on YARN, the failed
+ * task's diagnostics), and leaves nothing registered or on disk behind.
+ *
+ * <p>With the setting dornmap.status=FILE it keeps FILE up to date with one JSON document: the
+ * job's id, its state, the map and reduce progress, and at the end the elapsed seconds, the
+ * counters and the hosts its map tasks ran on; without it the counters are printed at the end.
  */
 public final class DORNmap {
   /** The user the job runs as, when not the JVM's own (Hadoop's name for the job's user). */
   public static final String USER = "mapreduce.job.user.name";
+  /** Where the job's state is kept as it runs. */
+  public static final String STATUS = "dornmap.status";
 
   private static final String STAGING_ROOT = "mapreduce.jobtracker.staging.root.dir";
   private static final String RUNNER_METRICS =
       "Hadoop:service=JobTracker,name=LocalJobRunnerMetrics-*";
+  private static final long POLL_MILLIS = 500;
 
   public DORNmap() {}
 
   /**
    * @param settings KEY=VALUE pairs for the job's configuration (fs.defaultFS names the file
-   *     system, mapreduce.job.user.name the user the job runs as)
+   *     system, mapreduce.job.user.name the user the job runs as, dornmap.status a status file)
    * @param args the input and output paths
    * @return 0 when the job succeeded
    * @throws IllegalArgumentException for arguments or settings it cannot use
@@ -50,8 +72,7 @@ public final class DORNmap {
     if (args == null || args.length != 2) {
       throw new IllegalArgumentException("DORNmap: the arguments are INPUT and OUTPUT");
     }
-    Configuration conf = new Configuration();
-    conf.set("mapreduce.framework.name", "local");
+    Configuration conf = new JobConf(); // mapred-site.xml too, where the class path has one
     // The settings are applied here, as Hadoop's option parser would apply them.
     conf.setBoolean(Job.USED_GENERIC_PARSER, true);
     for (String setting : settings) {
@@ -71,32 +92,155 @@ public final class DORNmap {
 
   /** Runs the word count; the local job runner's metrics and staging go with the job. */
   private static int count(Configuration conf, String input, String output) throws Exception {
+    boolean local = conf.get("mapreduce.framework.name", "local").equals("local");
     Set<ObjectName> registered = runnerMetrics();
     java.nio.file.Path staging = null;
-    if (conf.get(STAGING_ROOT) == null) {
+    if (local && conf.get(STAGING_ROOT) == null) {
       staging = Files.createTempDirectory("dornmap-staging");
       conf.set(STAGING_ROOT, staging.toString());
     }
     try (Job job = Job.getInstance(conf, "DORNmap word count")) {
       job.setJarByClass(DORNmap.class);
-      job.setMapperClass(Words.class);
-      job.setCombinerClass(Sum.class);
-      job.setReducerClass(Sum.class);
+      // A word count, unless the settings name classes of their own.
+      if (conf.get(MRJobConfig.MAP_CLASS_ATTR) == null) {
+        job.setMapperClass(Words.class);
+      }
+      if (conf.get(MRJobConfig.COMBINE_CLASS_ATTR) == null) {
+        job.setCombinerClass(Sum.class);
+      }
+      if (conf.get(MRJobConfig.REDUCE_CLASS_ATTR) == null) {
+        job.setReducerClass(Sum.class);
+      }
       job.setOutputKeyClass(Text.class);
       job.setOutputValueClass(LongWritable.class);
       FileInputFormat.addInputPath(job, new Path(input));
       FileOutputFormat.setOutputPath(job, new Path(output));
-      if (!job.waitForCompletion(false)) {
-        throw new IOException(
-            "DORNmap: the job " + job.getJobID() + " failed: " + job.getStatus().getFailureInfo());
+      Status status = new Status(conf.get(STATUS));
+      long started = System.nanoTime();
+      job.submit();
+      while (!job.isComplete()) {
+        status.write(job, null);
+        Thread.sleep(POLL_MILLIS);
       }
-      System.out.println(job.getCounters());
+      status.write(job, (System.nanoTime() - started) / 1e9);
+      if (!job.isSuccessful()) {
+        throw new IOException(failure(job));
+      }
+      if (!status.kept()) {
+        System.out.println(job.getCounters());
+      }
       return 0;
     } finally {
       unregisterSince(registered);
       if (staging != null) {
         removeTree(staging);
       }
+    }
+  }
+
+  /**
+   * Why a job failed, its first line what a failed task said (the exception of a mapper, on
+   * YARN), then the job's own failure information.
+   */
+  private static String failure(Job job) throws IOException, InterruptedException {
+    String info = job.getStatus().getFailureInfo();
+    String said = "";
+    for (TaskCompletionEvent event : completionEvents(job)) {
+      boolean failed = event.getStatus() == TaskCompletionEvent.Status.FAILED
+          || event.getStatus() == TaskCompletionEvent.Status.TIPFAILED;
+      String[] diagnostics =
+          failed ? job.getTaskDiagnostics(event.getTaskAttemptId()) : new String[0];
+      if (diagnostics.length > 0) {
+        said = event.getTaskAttemptId() + ": " + diagnostics[0];
+        break; // the first failed task's is the one that tells
+      }
+    }
+    String first = (said.isEmpty() ? info : said).split("\n", 2)[0];
+    return "DORNmap: the job " + job.getJobID() + " " + job.getJobState() + ": " + first
+        + (said.isEmpty() ? "" : "\n" + said) + "\n" + info;
+  }
+
+  private static List<TaskCompletionEvent> completionEvents(Job job)
+      throws IOException, InterruptedException {
+    List<TaskCompletionEvent> events = new ArrayList<>();
+    for (TaskCompletionEvent[] batch; (batch = job.getTaskCompletionEvents(events.size(), 1000))
+        .length > 0; ) {
+      events.addAll(Arrays.asList(batch));
+    }
+    return events;
+  }
+
+  /** The job's state as one JSON document in the status file, replaced whole each time. */
+  private static final class Status {
+    private final java.nio.file.Path file;
+
+    Status(String file) {
+      this.file = file == null || file.isEmpty() ? null : java.nio.file.Path.of(file);
+    }
+
+    boolean kept() {
+      return file != null;
+    }
+
+    void write(Job job, Double elapsed) throws IOException, InterruptedException {
+      if (file == null) {
+        return;
+      }
+      StringBuilder json = new StringBuilder("{");
+      json.append("\"id\":").append(quoted(String.valueOf(job.getJobID())));
+      json.append(",\"state\":").append(quoted(String.valueOf(job.getJobState())));
+      json.append(",\"map\":").append(job.mapProgress());
+      json.append(",\"reduce\":").append(job.reduceProgress());
+      if (elapsed != null) {
+        json.append(",\"elapsed\":").append(String.format(Locale.ROOT, "%.3f", elapsed));
+        json.append(",\"mapHosts\":").append(mapHosts(job));
+        json.append(",\"counters\":").append(counters(job.getCounters()));
+      }
+      json.append("}\n");
+      java.nio.file.Path written = file.resolveSibling(file.getFileName() + ".part");
+      Files.writeString(written, json.toString(), StandardCharsets.UTF_8);
+      Files.move(written, file, StandardCopyOption.REPLACE_EXISTING,
+          StandardCopyOption.ATOMIC_MOVE);
+    }
+
+    /** The hosts (as their web addresses) the succeeded map attempts ran on. */
+    private static String mapHosts(Job job) throws IOException, InterruptedException {
+      Set<String> hosts = new TreeSet<>();
+      for (TaskCompletionEvent event : completionEvents(job)) {
+        if (event.isMapTask() && event.getStatus() == TaskCompletionEvent.Status.SUCCEEDED) {
+          hosts.add(quoted(event.getTaskTrackerHttp()));
+        }
+      }
+      return "[" + String.join(",", hosts) + "]";
+    }
+
+    private static String counters(Counters counters) {
+      if (counters == null) {
+        return "{}";
+      }
+      List<String> groups = new ArrayList<>();
+      for (CounterGroup group : counters) {
+        List<String> values = new ArrayList<>();
+        for (Counter counter : group) {
+          values.add(quoted(counter.getDisplayName()) + ":" + counter.getValue());
+        }
+        groups.add(quoted(group.getDisplayName()) + ":{" + String.join(",", values) + "}");
+      }
+      return "{" + String.join(",", groups) + "}";
+    }
+
+    private static String quoted(String text) {
+      StringBuilder quoted = new StringBuilder("\"");
+      for (char c : text.toCharArray()) {
+        if (c == '"' || c == '\\') {
+          quoted.append('\\').append(c);
+        } else if (c < 0x20) {
+          quoted.append(String.format("\\u%04x", (int) c));
+        } else {
+          quoted.append(c);
+        }
+      }
+      return quoted.append('"').toString();
     }
   }
 

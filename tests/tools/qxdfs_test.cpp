@@ -11,7 +11,7 @@
 #include <iostream>
 
 #include "tests/support/test_support.h"
-#include "tools/embedded_hdfs.h"
+#include "tools/embedded_cluster.h"
 
 namespace testsupport {
 namespace {
@@ -123,6 +123,13 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
   Outcome help = qxdfs("help ls");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("qxdfs ls [-lRh] [PATH...]\n", 0), 0u) << help.out;
+}
+
+// Whether a process is gone or a zombie (nobody may reap a detached launcher here).
+bool processEnded(const std::string &pid) {
+  std::ifstream state("/proc/" + pid + "/stat");
+  std::string word, letter;
+  return !(state >> word >> word >> letter) || letter == "Z";
 }
 
 std::string contents(const std::string &path) {
@@ -272,8 +279,10 @@ TEST_F(QxdfsTest, JsonDocumentsDescribeTheFilesMade) {
 // A fresh process whose JVM knows nothing of Hadoop but what the options and the environment
 // name: the document gives the name node and the user, the environment the jars.
 TEST_F(QxdfsTest, TheOptionsAloneLetAFreshProcessReachHdfs) {
-  EmbeddedHdfs hdfs;
-  ASSERT_TRUE(hdfs.start(1)) << hdfs.error();
+  EmbeddedCluster hdfs;
+  ClusterOptions one;
+  one.dataNodes = 1;
+  ASSERT_TRUE(hdfs.start(one)) << hdfs.error();
   std::ofstream(directory + "/in.txt") << "through the options\n";
   Outcome put = qxdfs("--fs " + hdfs.uri() + " put " + directory + "/in.txt /opts.txt");
   ASSERT_EQ(put.status, 0) << put.err;
@@ -344,12 +353,48 @@ TEST_F(QxdfsTest, AClusterStartedOnceServesTheCommandsAfterIt) {
   Outcome stop = qxdfs("cluster stop", home);
   EXPECT_EQ(stop.status, 0) << stop.err;
   EXPECT_FALSE(std::filesystem::exists(directory + "/cluster")) << "record and data removed";
-  std::ifstream state("/proc/" + pid + "/stat");
-  std::string word, letter;
-  EXPECT_TRUE(!(state >> word >> word >> letter) || letter == "Z")
-      << "launcher " << pid << " ended";
+  EXPECT_TRUE(processEnded(pid)) << "launcher " << pid;
   EXPECT_EQ(qxdfs("cluster status", home).status, 1);
   unsetenv("QXDFS_CLUSTER_HOME");
+}
+
+// A cluster with YARN, started once: a map job from another process prints its id first, its
+// progress on a terminal and its counters; stopping leaves no launcher, container or data.
+TEST_F(QxdfsTest, AYarnClusterRunsAMapJobAndLeavesNothing) {
+#ifdef QX_SANITIZED
+  GTEST_SKIP() << "the job runs in the cluster's own JVMs, which the sanitizers do not see";
+#endif
+  std::string home = "QXDFS_CLUSTER_HOME=" + directory + "/cluster ";
+  Outcome start = qxdfs("cluster start --datanodes 1 --yarn", home);
+  ASSERT_EQ(start.status, 0) << start.err;
+  Outcome status = qxdfs("cluster status", home);
+  EXPECT_NE(status.out.find("\nResourceManager at localhost:"), std::string::npos) << status.out;
+  EXPECT_NE(status.out.find("(2 NodeManagers)\nclient configuration: " + directory +
+                            "/cluster/data/conf\n"),
+            std::string::npos)
+      << status.out;
+  std::string pid = status.out.substr(status.out.find("(pid ") + 5);
+  pid = pid.substr(0, pid.find(','));
+  std::ofstream(directory + "/words") << "to be or not to be\n";
+  ASSERT_EQ(qxdfs("--fs embedded mkdir /in \\; put " + directory + "/words /in/w", home).status, 0);
+  Outcome job =
+      runCommand(home + "script -qec '" + QX_QXDFS + " --fs embedded mapjob /in /out' /dev/null");
+  EXPECT_EQ(job.status, 0) << job.out;
+  EXPECT_EQ(job.out.rfind("job job_", 0), 0u) << "the id first: " << job.out;
+  EXPECT_EQ(job.out.find("job_local"), std::string::npos) << "on YARN: " << job.out;
+  EXPECT_NE(job.out.find("\r\033[Kjob_"), std::string::npos) << "a progress line: " << job.out;
+  EXPECT_NE(job.out.find("  map 100%  reduce 100%"), std::string::npos) << job.out;
+  EXPECT_NE(job.out.find("\t\tReduce output records=4\r\n"), std::string::npos) << job.out;
+  Outcome counted = qxdfs("--fs embedded cat /out/part-r-00000", home);
+  EXPECT_EQ(counted.out, "be\t2\nnot\t1\nor\t1\nto\t2\n") << counted.err;
+
+  EXPECT_EQ(qxdfs("cluster stop", home).status, 0);
+  EXPECT_FALSE(std::filesystem::exists(directory + "/cluster")) << "record and data removed";
+  EXPECT_TRUE(processEnded(pid)) << "launcher " << pid;
+  // (The brackets keep the shell that runs pgrep from matching itself.)
+  Outcome containers =
+      runCommand("pgrep -f -- '[-]Dyarn.app.container.log.dir=" + directory + "'");
+  EXPECT_EQ(containers.out, "") << "no container left";
 }
 
 }  // namespace

@@ -392,15 +392,6 @@ int changeDirectory(Shell &shell, const std::vector<std::string> &arguments) {
   return eachPath(shell, arguments, shell.session.ops().hdfsSetWorkingDirectory, "cd", "failed");
 }
 
-// A text list of the Java tools: pointers to the texts and an empty text at the end.
-std::vector<const char *> textList(std::vector<std::string>::const_iterator first,
-                                   std::vector<std::string>::const_iterator last) {
-  std::vector<const char *> list;
-  for (auto text = first; text != last; ++text) list.push_back(text->c_str());
-  list.push_back("");
-  return list;
-}
-
 int compileJava(Shell &shell, const std::vector<std::string> &arguments) {
   std::vector<std::string> positional;
   std::string release, bootClassPath;
@@ -432,37 +423,6 @@ int runJar(Shell &shell, const std::vector<std::string> &arguments) {
   uint32_t status = session.ops().javaJar(session.dfs(), session.context(), arguments[0].c_str(),
                                           arguments[1].c_str(), list.data());
   return done(shell, status == 0, "jar", arguments[0]);
-}
-
-// A path as the connection resolves it: relative paths from its working directory (cd).
-std::string absolutePath(Shell &shell, const std::string &path) {
-  if (path.empty() || path[0] == '/' || path.find("://") != std::string::npos) return path;
-  Session &session = shell.session;
-  QXChar buffer[4096];
-  int32_t status = 0;
-  if (!session.ops().hdfsGetWorkingDirectory(session.dfs(), session.context(), &status, shell.fs,
-                                             buffer, sizeof buffer)) {
-    session.forget();
-    return path;
-  }
-  return shortName(utf8(buffer).c_str()) + "/" + path;
-}
-
-// The job runs on the connection's file system, as its user, from its working directory.
-int mapJob(Shell &shell, const std::vector<std::string> &arguments) {
-  std::vector<std::string> settings(arguments.begin() + 2, arguments.end());
-  if (!shell.user.empty())
-    settings.insert(settings.begin(), "mapreduce.job.user.name=" + shell.user);
-  if (!shell.uri.empty()) settings.insert(settings.begin(), "fs.defaultFS=" + shell.uri);
-  std::vector<const char *> settingList = textList(settings.begin(), settings.end());
-  std::vector<std::string> inOut = {absolutePath(shell, arguments[0]),
-                                    absolutePath(shell, arguments[1])};
-  std::vector<const char *> paths = textList(inOut.begin(), inOut.end());
-  Session &session = shell.session;
-  uint32_t status =
-      session.ops().javaMap(session.dfs(), session.context(), settingList.data(), paths.data());
-  fflush(stdout);  // the job's counters, printed by the JVM
-  return done(shell, status == 0, "mapjob", arguments[0]);
 }
 
 }  // namespace
@@ -540,6 +500,14 @@ const std::vector<Command> &commands() {
        ""},
   };
   return table;
+}
+
+std::vector<const char *> textList(std::vector<std::string>::const_iterator first,
+                                   std::vector<std::string>::const_iterator last) {
+  std::vector<const char *> list;
+  for (auto text = first; text != last; ++text) list.push_back(text->c_str());
+  list.push_back("");
+  return list;
 }
 
 const Command *findCommand(const std::string &name) {

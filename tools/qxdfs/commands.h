@@ -53,8 +53,14 @@ int get(Shell &shell, const std::vector<std::string> &arguments);
 int put(Shell &shell, const std::vector<std::string> &arguments);
 int copy(Shell &shell, const std::vector<std::string> &arguments);
 int move(Shell &shell, const std::vector<std::string> &arguments);
+// A map job of the engine's entry class (mapjob.cpp).
+int mapJob(Shell &shell, const std::vector<std::string> &arguments);
 // The main job (main.cpp).
 int demo(Shell &shell, const std::vector<std::string> &arguments);
+
+// A text list of the Java tools: pointers to the texts and an empty text at the end.
+std::vector<const char *> textList(std::vector<std::string>::const_iterator first,
+                                   std::vector<std::string>::const_iterator last);
 
 // The exit status of an operation; a failure is told in one line, by its reports or, when the
 // operation reported nothing (Hadoop answered false), by the cause given.

@@ -113,3 +113,103 @@ std::string jsonEntry(const hdfsPathInfo &entry) {
 }
 
 }  // namespace qxdfs
+
+namespace qxdfs {
+namespace {
+
+// Reads the JSON the engine's job writes: objects, strings, numbers and arrays, no more.
+class JsonReader {
+ public:
+  explicit JsonReader(std::string_view text) : text_(text) {}
+
+  bool at(char c) {
+    blanks();
+    return position_ < text_.size() && text_[position_] == c;
+  }
+  bool take(char c) {
+    if (!at(c)) return false;
+    position_++;
+    return true;
+  }
+  // A string's text, or a number or word as written.
+  std::string value() {
+    if (!take('"')) {
+      size_t start = position_;
+      while (position_ < text_.size() && !strchr(",}] \n\t\r", text_[position_])) position_++;
+      return std::string(text_.substr(start, position_ - start));
+    }
+    std::string out;
+    while (position_ < text_.size() && text_[position_] != '"') {
+      char c = text_[position_++];
+      if (c == '\\' && position_ < text_.size()) c = text_[position_++];
+      out += c;
+    }
+    position_++;
+    return out;
+  }
+  // Passes over a value of any kind.
+  void skip() {
+    if (at('{') || at('[')) {
+      char close = text_[position_] == '{' ? '}' : ']';
+      position_++;
+      while (!take(close) && position_ < text_.size()) {
+        if (close == '}') {
+          value();
+          take(':');
+        }
+        skip();
+        take(',');
+      }
+      return;
+    }
+    value();
+  }
+
+ private:
+  void blanks() {
+    while (position_ < text_.size() && strchr(" \n\t\r", text_[position_])) position_++;
+  }
+  std::string_view text_;
+  size_t position_ = 0;
+};
+
+// Moves the reader to the value of a top-level field; false when there is none.
+bool findField(JsonReader &reader, std::string_view name) {
+  if (!reader.take('{')) return false;
+  while (!reader.at('}') && !reader.at('\0')) {
+    std::string key = reader.value();
+    if (!reader.take(':')) return false;
+    if (key == name) return true;
+    reader.skip();
+    if (!reader.take(',')) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string jsonField(std::string_view json, std::string_view name) {
+  JsonReader reader(json);
+  return findField(reader, name) && !reader.at('{') && !reader.at('[') ? reader.value() : "";
+}
+
+std::vector<CounterGroup> jsonCounters(std::string_view json) {
+  JsonReader reader(json);
+  std::vector<CounterGroup> groups;
+  if (!findField(reader, "counters") || !reader.take('{')) return groups;
+  while (!reader.take('}')) {
+    CounterGroup group{reader.value(), {}};
+    if (!reader.take(':') || !reader.take('{')) return groups;
+    while (!reader.take('}')) {
+      std::string name = reader.value();
+      if (!reader.take(':')) return groups;
+      group.counters.emplace_back(name, reader.value());
+      reader.take(',');
+    }
+    groups.push_back(std::move(group));
+    reader.take(',');
+  }
+  return groups;
+}
+
+}  // namespace qxdfs

@@ -23,6 +23,17 @@ std::string humanSize(int64_t bytes);
 std::string jsonText(std::string_view text);
 // A JSON array of elements that are JSON already.
 std::string jsonArray(const std::vector<std::string> &elements);
+// A field of the top level of a JSON object: a string's text, or a number as written; "" when
+// the document has none.
+std::string jsonField(std::string_view json, std::string_view name);
+
+// The groups of a job's counters, as the document's "counters" object holds them.
+struct CounterGroup {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> counters;  // name, value
+};
+std::vector<CounterGroup> jsonCounters(std::string_view json);
+
 // One path's information as a JSON object: sizes in bytes, times in ISO 8601 (UTC) and epoch
 // milliseconds.
 std::string jsonEntry(const hdfsPathInfo &entry);
