@@ -25,7 +25,7 @@ std::string javaHome() {
   char resolved[PATH_MAX];
   for (std::string directory : {"/usr/bin", "/usr/local/bin", "/bin"}) {
     if (realpath((directory + "/java").c_str(), resolved)) {
-      std::string java = resolved;                                   // HOME/bin/java
+      std::string java = resolved;                                  // HOME/bin/java
       return java.substr(0, java.rfind('/', java.rfind('/') - 1));  // HOME
     }
   }
@@ -45,6 +45,7 @@ std::vector<std::string> launcherCommand(const ClusterOptions &options) {
     command.insert(command.end(),
                    {"--yarn", "--nodemanagers", std::to_string(options.nodeManagers)});
   }
+  if (options.ha) command.push_back("--ha");
   return command;
 }
 
@@ -155,7 +156,9 @@ bool EmbeddedCluster::start(const ClusterOptions &given) {
     return false;
   }
   uri_ = line;
-  port_ = static_cast<uint16_t>(atoi(line.c_str() + line.rfind(':') + 1));
+  size_t colon = line.rfind(':');
+  port_ = colon > 5 ? static_cast<uint16_t>(atoi(line.c_str() + colon + 1)) : 0;  // not "hdfs:"
+
   return true;
 }
 
@@ -229,6 +232,21 @@ bool EmbeddedCluster::stopNodeManager(int index) {
 bool EmbeddedCluster::startNodeManager(int index) {
   std::string answer;
   return command("startnm " + std::to_string(index), answer);
+}
+
+int EmbeddedCluster::failover() {
+  std::string answer;
+  return command("failover", answer) ? atoi(answer.c_str() + answer.find(' ') + 1) : -1;
+}
+
+bool EmbeddedCluster::stopNameNode(int index) {
+  std::string answer;
+  return command("stopnn " + std::to_string(index), answer);
+}
+
+bool EmbeddedCluster::startNameNode(int index) {
+  std::string answer;
+  return command("startnn " + std::to_string(index), answer);
 }
 
 bool EmbeddedCluster::populate(const std::string &directory, int count) {

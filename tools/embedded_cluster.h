@@ -14,6 +14,7 @@ struct ClusterOptions {
   int dataNodes = 3;
   bool yarn = false;      // a ResourceManager, NodeManagers and the job history server
   int nodeManagers = 2;   // with yarn
+  bool ha = false;        // two name nodes under the logical name hdfs://qxcluster
   std::string directory;  // where its data and client configuration go; empty: a new one
 };
 
@@ -28,7 +29,8 @@ class EmbeddedCluster {
   bool start(const ClusterOptions &options = {});
   void stop();
 
-  const std::string &uri() const { return uri_; }  // "hdfs://127.0.0.1:PORT"
+  // "hdfs://127.0.0.1:PORT", or "hdfs://qxcluster" with two name nodes (port 0)
+  const std::string &uri() const { return uri_; }
   uint16_t port() const { return port_; }
   const std::string &error() const { return error_; }
   // The client configuration directory the launcher wrote for this cluster.
@@ -44,6 +46,11 @@ class EmbeddedCluster {
   // Stops NodeManager N; starts one in its place; false on failure.
   bool stopNodeManager(int index);
   bool startNodeManager(int index);
+  // With two name nodes: the active one becomes standby (unless it is stopped) and the other
+  // active; a name node stopped, and started again as a standby.
+  int failover();  // the index of the name node now active, or -1
+  bool stopNameNode(int index);
+  bool startNameNode(int index);
   // Makes the entries e0 ... eN-1 in a directory: every tenth a directory, the others empty.
   bool populate(const std::string &directory, int count);
 

@@ -1,5 +1,7 @@
 // Data nodes that stop in the middle of a write: with three replicas the file is completed with
 // all its bytes; with one, the write or the close fails cleanly and the handle is gone.
+#include <chrono>
+
 #include "tests/dfslink/hadoop_fixture.h"
 
 namespace testsupport {
@@ -104,6 +106,21 @@ TEST_F(DataNodeTest, OneReplicaFailsCleanlyWhenItsDataNodeStopsAndTheHandleIsGon
   Report failedClose =
       textReport(4, "ERROR: Call to method org.apache.hadoop.fs.FSDataOutputStream::close failed.");
   EXPECT_TRUE(got[0] == failedWrite || got[0] == failedClose) << got[0].line;
+}
+
+// With two data nodes down the name node still counts both live for minutes: restarting one
+// waits for that node alone, within the launcher's bound.
+TEST_F(DataNodeTest, RestartingADataNodeWaitsForItAloneWhileAnotherIsDown) {
+  ASSERT_TRUE(testHdfs().stopDataNode(2)) << testHdfs().error();
+  ASSERT_TRUE(testHdfs().stopDataNode(1)) << testHdfs().error();
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(testHdfs().restartDataNode(1)) << testHdfs().error();
+  EXPECT_TRUE(testHdfs().restartDataNode(2)) << testHdfs().error();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(120));
+  writeAll(fs, "/datanodes/after-restarts", "three replicas again");
+  FileHandle *in = open(fs, "/datanodes/after-restarts", 0);
+  EXPECT_EQ(readAll(fs, in), "three replicas again");
+  close(fs, in);
 }
 
 }  // namespace

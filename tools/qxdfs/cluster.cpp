@@ -103,8 +103,8 @@ bool running(Record &record) {
 }
 
 const char kClusterUsage[] =
-    "usage: qxdfs cluster start [--datanodes N] [--yarn [--nodemanagers N]] [--dir D] | status | "
-    "stop";
+    "usage: qxdfs cluster start [--datanodes N] [--yarn [--nodemanagers N]] [--ha] [--dir D]\n"
+    "                           | status | stop";
 
 int usage(const char *why) {
   fprintf(stderr, "qxdfs: cluster: %s\n%s\n", why, kClusterUsage);
@@ -124,8 +124,8 @@ bool startOptions(const std::vector<std::string> &arguments, ClusterOptions &opt
   options.directory = home() + "/data";
   for (size_t i = 1; i < arguments.size(); i++) {
     const std::string &option = arguments[i];
-    if (option == "--yarn") {
-      options.yarn = true;
+    if (option == "--yarn" || option == "--ha") {
+      (option == "--yarn" ? options.yarn : options.ha) = true;
       continue;
     }
     if (i + 1 >= arguments.size()) return usage(("missing value of " + option).c_str()), false;
@@ -164,8 +164,9 @@ int start(const std::vector<std::string> &arguments) {
   }
   std::string yarn =
       options.yarn ? " and YARN with " + plural(options.nodeManagers, "NodeManager") : "";
-  fprintf(stderr, "qxdfs: starting an embedded HDFS with %s%s...\n",
-          plural(options.dataNodes, "data node").c_str(), yarn.c_str());
+  fprintf(stderr, "qxdfs: starting an embedded HDFS with %s%s%s...\n",
+          options.ha ? "two name nodes, " : "", plural(options.dataNodes, "data node").c_str(),
+          yarn.c_str());
   DetachedCluster started = startDetachedCluster(options, logPath());
   if (started.pid < 0) {
     fprintf(stderr, "qxdfs: cluster: %s\n", started.error.c_str());
@@ -186,6 +187,8 @@ int status() {
   std::string conf = record.directory + "/conf";
   printf("running at %s (pid %d, %s, directory %s)\n", record.uri.c_str(), record.pid,
          plural(record.dataNodes, "data node").c_str(), record.directory.c_str());
+  std::string nameNodes = clusterInfo(conf, "namenodes");
+  if (!nameNodes.empty()) printf("name nodes at %s\n", nameNodes.c_str());
   std::string resourceManager = clusterInfo(conf, "resourcemanager");
   if (!resourceManager.empty()) {
     printf("ResourceManager at %s (%s)\n", resourceManager.c_str(),

@@ -23,7 +23,8 @@ const char kSynopsis[] =
     "usage: qxdfs [--fs local|default|embedded|hdfs://HOST[:PORT]|file:///] [--user NAME]\n"
     "             [--options DIR] [--verbose] [--quiet] [--json]\n"
     "             COMMAND [ARGUMENT...] [; COMMAND ...]...\n"
-    "       qxdfs cluster start [--datanodes N] [--dir D] | status | stop\n"
+    "       qxdfs cluster start [--datanodes N] [--yarn [--nodemanagers N]] [--ha] [--dir D]\n"
+    "                           | status | stop\n"
     "       qxdfs help [COMMAND]\n";
 
 void usage(FILE *out) {

@@ -27,6 +27,8 @@ import org.apache.hadoop.conf.Configuration;
 import org.apache.hadoop.fs.FileSystem;
 import org.apache.hadoop.hdfs.HdfsConfiguration;
 import org.apache.hadoop.hdfs.MiniDFSCluster;
+import org.apache.hadoop.hdfs.MiniDFSNNTopology;
+import org.apache.hadoop.hdfs.server.namenode.NameNode;
 import org.apache.hadoop.hdfs.server.datanode.DataNode;
 import org.apache.hadoop.hdfs.server.namenode.EditLogFileOutputStream;
 import org.apache.hadoop.mapreduce.v2.MiniMRYarnCluster;
@@ -53,13 +55,19 @@ import org.apache.hadoop.yarn.server.nodemanager.NodeManager;
  *       others empty files.
  * </ul>
  *
+ * <p>With --ha the file system is two name nodes under one logical name (hdfs://qxcluster), the
+ * first active; the commands "failover" (the active one becomes standby, unless it is stopped,
+ * and the other active), "stopnn N" and "startnn N" (back as a standby) act on them.
+ *
  * <p>Options: --datanodes N (3), --dir D (a new temporary directory), --yarn, --nodemanagers N
- * (2), --detached. A detached cluster reads no commands: it runs until it is terminated
+ * (2), --ha, --detached. A detached cluster reads no commands: it runs until it is terminated
  * (SIGTERM), then shuts down and removes its directory the same way. Only a directory that
  * carries the marker file is ever removed.
  */
 public final class EmbeddedCluster {
   private static final String MARKER = ".qxdfs-cluster";
+  /** The logical name of the two name nodes of a highly available cluster. */
+  private static final String NAMESERVICE = "qxcluster";
   private static final long WAIT_MILLIS = 60_000;
   /** What a container asks for: the memory of its JVM and the heap within it. */
   private static final int CONTAINER_MB = 512;
@@ -121,6 +129,7 @@ public final class EmbeddedCluster {
     int nodeManagers = 2;
     String directory;
     boolean yarn;
+    boolean ha;
     boolean detached;
 
     static Options parse(String[] args) {
@@ -138,6 +147,9 @@ public final class EmbeddedCluster {
             break;
           case "--yarn":
             options.yarn = true;
+            break;
+          case "--ha":
+            options.ha = true;
             break;
           case "--detached":
             options.detached = true;
@@ -157,11 +169,20 @@ public final class EmbeddedCluster {
     // A cluster for tests and demonstrations: its edit log need not reach the disk before each
     // answer (as Hadoop's own tests run it).
     EditLogFileOutputStream.setShouldSkipFsyncForTesting(true);
-    hdfs =
+    MiniDFSCluster.Builder builder =
         new MiniDFSCluster.Builder(conf, base.resolve("hdfs").toFile())
-            .numDataNodes(options.dataNodes)
-            .build();
+            .numDataNodes(options.dataNodes);
+    if (options.ha) {
+      builder.nnTopology(new MiniDFSNNTopology().addNameservice(
+          new MiniDFSNNTopology.NSConf(NAMESERVICE)
+              .addNN(new MiniDFSNNTopology.NNConf("nn1"))
+              .addNN(new MiniDFSNNTopology.NNConf("nn2"))));
+    }
+    hdfs = builder.build();
     hdfs.waitActive();
+    if (options.ha) {
+      hdfs.transitionToActive(0);
+    }
     if (options.yarn) {
       startYarn(new Configuration(hdfs.getConfiguration(0)));
     }
@@ -215,6 +236,9 @@ public final class EmbeddedCluster {
       }
     }
     files.get("core-site").put("fs.defaultFS", uri());
+    if (options.ha) {
+      putFailoverSettings(files);
+    }
     if (yarn != null) {
       Map<String, String> mapred = files.get("mapred-site");
       mapred.put("mapreduce.framework.name", "yarn");
@@ -248,6 +272,9 @@ public final class EmbeddedCluster {
     info.put("fs", uri());
     info.put("conf", conf.toString());
     info.put("datanodes", String.valueOf(options.dataNodes));
+    if (options.ha) {
+      info.put("namenodes", nameNodeAddress(0) + "," + nameNodeAddress(1));
+    }
     if (yarn != null) {
       info.put("resourcemanager", yarn.getConfig().get(YarnConfiguration.RM_ADDRESS));
       info.put("nodemanagers", String.valueOf(options.nodeManagers));
@@ -255,6 +282,37 @@ public final class EmbeddedCluster {
     StringBuilder lines = new StringBuilder();
     info.forEach((key, value) -> lines.append(key).append('=').append(value).append('\n'));
     Files.writeString(conf.resolve("cluster.info"), lines.toString());
+  }
+
+  /**
+   * How a client reaches the two name nodes by their logical name: their addresses, the proxy
+   * provider that fails over between them, and retries short enough that a stopped name node
+   * is left for the other within seconds.
+   */
+  private void putFailoverSettings(Map<String, Map<String, String>> files) {
+    Map<String, String> hdfsSite = files.get("hdfs-site");
+    // A name node's own: which it is, and its address of ports chosen at start.
+    for (String own : new String[] {"dfs.ha.namenode.id", "dfs.nameservice.id",
+        "dfs.namenode.rpc-address", "dfs.namenode.http-address"}) {
+      hdfsSite.remove(own);
+    }
+    hdfsSite.put("dfs.nameservices", NAMESERVICE);
+    hdfsSite.put("dfs.ha.namenodes." + NAMESERVICE, "nn1,nn2");
+    for (int i = 0; i < 2; i++) {
+      hdfsSite.put("dfs.namenode.rpc-address." + NAMESERVICE + ".nn" + (i + 1), nameNodeAddress(i));
+    }
+    hdfsSite.put("dfs.client.failover.proxy.provider." + NAMESERVICE,
+        "org.apache.hadoop.hdfs.server.namenode.ha.ConfiguredFailoverProxyProvider");
+    hdfsSite.put("dfs.client.failover.sleep.base.millis", "100");
+    hdfsSite.put("dfs.client.failover.sleep.max.millis", "2000");
+    hdfsSite.put("dfs.client.failover.max.attempts", "30");
+    Map<String, String> coreSite = files.get("core-site");
+    coreSite.put("ipc.client.connect.max.retries", "1");
+    coreSite.put("ipc.client.connect.retry.interval", "200");
+  }
+
+  private String nameNodeAddress(int index) {
+    return "127.0.0.1:" + hdfs.getNameNodePort(index);
   }
 
   private static String fileOf(String key) {
@@ -302,9 +360,9 @@ public final class EmbeddedCluster {
     return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;");
   }
 
-  /** The file system's URI, by its loopback address. */
+  /** The file system's URI: the name node's loopback address, or the two's logical name. */
   private String uri() {
-    return "hdfs://127.0.0.1:" + hdfs.getNameNodePort();
+    return options.ha ? "hdfs://" + NAMESERVICE : "hdfs://127.0.0.1:" + hdfs.getNameNodePort();
   }
 
   private void announce() {
@@ -371,6 +429,14 @@ public final class EmbeddedCluster {
         return "stopped " + index;
       case "restartdn":
         return restartDataNode(Integer.parseInt(words[1]));
+      case "failover":
+        return failover();
+      case "stopnn":
+        int stopped = Integer.parseInt(words[1]);
+        hdfs.shutdownNameNode(stopped);
+        return "stopped " + stopped;
+      case "startnn":
+        return startNameNode(Integer.parseInt(words[1]));
       case "stopnm":
         return stopNodeManager(Integer.parseInt(words[1]));
       case "startnm":
@@ -394,6 +460,45 @@ public final class EmbeddedCluster {
     DataNode restarted = hdfs.getDataNodes().get(hdfs.getDataNodes().size() - 1);
     hdfs.waitDatanodeFullyStarted(restarted, (int) WAIT_MILLIS);
     return "restarted " + index;
+  }
+
+  /** The active name node becomes standby (unless it is stopped) and the other active. */
+  private String failover() throws Exception {
+    requireHa();
+    int active = -1;
+    for (int i = 0; i < 2; i++) {
+      NameNode node = hdfs.getNameNode(i);
+      if (node != null && node.isActiveState()) {
+        active = i;
+      }
+    }
+    int next = active == 0 ? 1 : 0;
+    if (active >= 0) {
+      hdfs.transitionToStandby(active);
+    }
+    hdfs.transitionToActive(next);
+    return "active " + next;
+  }
+
+  /** Starts a stopped name node again (as a standby) and waits until it answers. */
+  private String startNameNode(int index) throws Exception {
+    requireHa();
+    hdfs.restartNameNode(index, false);
+    long deadline = System.currentTimeMillis() + WAIT_MILLIS;
+    while (hdfs.getNameNode(index) == null || hdfs.getNameNode(index).getNameNodeAddress() == null
+        || !hdfs.getNameNode(index).isStandbyState()) {
+      if (System.currentTimeMillis() > deadline) {
+        throw new TimeoutException("name node " + index + " did not come up");
+      }
+      Thread.sleep(100);
+    }
+    return "started " + index;
+  }
+
+  private void requireHa() {
+    if (!options.ha) {
+      throw new IllegalStateException("the cluster has one name node (start it with --ha)");
+    }
   }
 
   private NodeManager nodeManager(int index) {
