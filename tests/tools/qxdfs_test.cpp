@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -311,10 +310,7 @@ TEST_F(QxdfsTest, TheOptionsAloneLetAFreshProcessReachHdfs) {
 TEST_F(QxdfsTest, AClusterStartedOnceServesTheCommandsAfterIt) {
   setenv("QXDFS_CLUSTER_HOME", (directory + "/cluster").c_str(), 1);
   std::string home;
-  auto clock = [] { return std::chrono::steady_clock::now(); };
-  auto started = clock();
   Outcome start = qxdfs("cluster start --datanodes 1", home);
-  double startSeconds = std::chrono::duration<double>(clock() - started).count();
   ASSERT_EQ(start.status, 0) << start.err;
   EXPECT_EQ(start.out.rfind("hdfs://127.0.0.1:", 0), 0u) << start.out;
   std::string pid = qxdfs("cluster status", home).out;
@@ -322,7 +318,6 @@ TEST_F(QxdfsTest, AClusterStartedOnceServesTheCommandsAfterIt) {
   pid = pid.substr(0, pid.find(','));
 
   std::ofstream(directory + "/big", std::ios::binary) << std::string(6 << 20, 'x');
-  auto commands = clock();
   Outcome terminal = runCommand("script -qec '" + std::string(QX_QXDFS) + " --fs embedded put " +
                                 directory + "/big /big \\; cp /big /copy \\; mkdir /private " +
                                 "\\; chmod 700 /private \\; touch /private/f' /dev/null");
@@ -331,7 +326,6 @@ TEST_F(QxdfsTest, AClusterStartedOnceServesTheCommandsAfterIt) {
       "--fs embedded --json ls /big | python3 -c 'import json,sys; "
       "e=json.load(sys.stdin)[\"entries\"][0]; print(e[\"size\"], e[\"kind\"])'",
       home);
-  double commandSeconds = std::chrono::duration<double>(clock() - commands).count();
   EXPECT_EQ(terminal.status, 0) << terminal.err;
   EXPECT_NE(terminal.out.find("\r\033[K" + directory + "/big  100%  6 M of 6 M"), std::string::npos)
       << terminal.out;
@@ -344,11 +338,8 @@ TEST_F(QxdfsTest, AClusterStartedOnceServesTheCommandsAfterIt) {
   EXPECT_EQ(json.out, "6291456 file\n") << json.err;
   Outcome pipe = qxdfs("--fs embedded get /big " + directory + "/back", home);
   EXPECT_EQ(pipe.err, "") << "no progress line in a pipe";
-  std::cout << "cluster start " << startSeconds << " s; three commands " << commandSeconds
-            << " s\n";
-#ifndef QX_SANITIZED
-  EXPECT_LT(commandSeconds, startSeconds);
-#endif
+  EXPECT_NE(qxdfs("cluster status", home).out.find("(pid " + pid + ","), std::string::npos)
+      << "the commands used the one launcher and started none of their own";
 
   Outcome stop = qxdfs("cluster stop", home);
   EXPECT_EQ(stop.status, 0) << stop.err;
