@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -78,6 +79,14 @@ std::vector<std::string> jvmOptions() {
   const char *extra = getenv("QXHOST_JVM_OPTIONS");
   std::istringstream words(extra ? extra : "");
   for (std::string word; words >> word;) options.push_back(word);
+  // Java's Kerberos reads only its own property; KRB5_CONFIG is where kinit and the other
+  // Kerberos tools find the KDC, so the JVM finds it there too unless told otherwise.
+  const char *krb5 = getenv("KRB5_CONFIG");
+  const std::string property = "-Djava.security.krb5.conf=";
+  bool given = std::any_of(options.begin(), options.end(), [&](const std::string &option) {
+    return option.rfind(property, 0) == 0;
+  });
+  if (krb5 && *krb5 && !given) options.push_back(property + krb5);
   return options;
 }
 

@@ -7,7 +7,7 @@
 set -euo pipefail
 
 required=(openjdk-17-jdk-headless cmake g++ make googletest libgtest-dev libexpat1-dev maven python3
-  bsdutils)
+  bsdutils krb5-user)
 optional=()
 if [ "${1:-}" = --windows ]; then
   required+=(g++-mingw-w64-i686-win32)

@@ -1,8 +1,11 @@
 #include "tools/embedded_cluster.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,10 +49,11 @@ std::vector<std::string> launcherCommand(const ClusterOptions &options) {
                    {"--yarn", "--nodemanagers", std::to_string(options.nodeManagers)});
   }
   if (options.ha) command.push_back("--ha");
+  if (options.secure) command.push_back("--secure");
   return command;
 }
 
-// Reads the child's first line, waiting at most the start time-out.
+// Reads a line, waiting at most the start time-out for each byte.
 bool readLine(int fd, std::string &line) {
   char c;
   while (true) {
@@ -120,6 +124,38 @@ std::string clusterInfo(const std::string &configurationDirectory, const std::st
     if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
   }
   return "";
+}
+
+bool commandDetachedCluster(const std::string &configurationDirectory, const std::string &command,
+                            std::string &answer) {
+  int port = atoi(clusterInfo(configurationDirectory, "control").c_str());
+  std::string token = clusterInfo(configurationDirectory, "token");
+  if (port <= 0 || port > 65535 || token.empty()) {
+    answer = "the cluster takes no commands (not started by qxdfs cluster start)";
+    return false;
+  }
+  int channel = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string line = token + " " + command + "\n";
+  std::string reply;
+  bool answered = channel >= 0 &&
+                  connect(channel, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+                  write(channel, line.data(), line.size()) == static_cast<ssize_t>(line.size()) &&
+                  readLine(channel, reply);
+  if (channel >= 0) close(channel);
+  if (!answered) {
+    answer = "the cluster does not answer on port " + std::to_string(port);
+    return false;
+  }
+  if (reply.rfind("ok", 0) == 0) {
+    answer = reply.size() > 3 ? reply.substr(3) : "";
+    return true;
+  }
+  answer = reply.rfind("error ", 0) == 0 ? reply.substr(6) : reply;
+  return false;
 }
 
 bool EmbeddedCluster::start(const ClusterOptions &given) {

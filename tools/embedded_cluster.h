@@ -15,6 +15,7 @@ struct ClusterOptions {
   bool yarn = false;      // a ResourceManager, NodeManagers and the job history server
   int nodeManagers = 2;   // with yarn
   bool ha = false;        // two name nodes under the logical name hdfs://qxcluster
+  bool secure = false;    // Kerberos: a KDC of its own, user keytabs in the configuration
   std::string directory;  // where its data and client configuration go; empty: a new one
 };
 
@@ -81,3 +82,8 @@ DetachedCluster startDetachedCluster(const ClusterOptions &options, const std::s
 
 // A fact of a cluster.info file in a client configuration directory, or "".
 std::string clusterInfo(const std::string &configurationDirectory, const std::string &key);
+
+// Sends a command ("failover", "stopdn 1", ...) to the detached cluster of a client
+// configuration directory: true with the answer after "ok ", or false with why.
+bool commandDetachedCluster(const std::string &configurationDirectory, const std::string &command,
+                            std::string &answer);

@@ -34,4 +34,14 @@ std::string DfsTest::classNameOf(jobject object) {
   return copy;
 }
 
+int64_t DfsTest::keptBlocks() {
+  BridgeState *bridge = dfs->jvm;
+  int64_t kept = (bridge->uncachedClasses ? 1 : 0) + dfs->retiredCount + (dfs->retired ? 1 : 0) +
+                 (bridge->lookupIndex ? 1 : 0) + bridge->indexedCount;
+  for (uint32_t i = 0; i < bridge->cacheCapacity; i++) {
+    if (bridge->cacheEntries[i].key) kept++;
+  }
+  return kept + (bridge->cacheEntries ? 1 : 0);
+}
+
 }  // namespace testsupport

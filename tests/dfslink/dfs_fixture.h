@@ -31,6 +31,9 @@ class DfsTest : public HostTest {
 
   // The class name of a Java object, as Java gives it.
   std::string classNameOf(jobject object);
+  // Blocks the modules keep on purpose from one call to the next: class cache keys and its
+  // index, classes the cache could not take, and the records of closed handles.
+  int64_t keptBlocks();
 
   DfsLinkState *dfs = nullptr;
   JNIEnv *env = nullptr;

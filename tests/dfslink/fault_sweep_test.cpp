@@ -78,18 +78,6 @@ class FaultSweepTest : public HadoopTest {
     EXPECT_FALSE(env->ExceptionCheck());
   }
 
-  // Blocks the modules keep on purpose from one call to the next: class cache keys and its
-  // index, classes the cache could not take, and the records of closed handles.
-  int64_t keptBlocks() {
-    BridgeState *bridge = dfs->jvm;
-    int64_t kept = (bridge->uncachedClasses ? 1 : 0) + dfs->retiredCount + (dfs->retired ? 1 : 0) +
-                   (bridge->lookupIndex ? 1 : 0) + bridge->indexedCount;
-    for (uint32_t i = 0; i < bridge->cacheCapacity; i++) {
-      if (bridge->cacheEntries[i].key) kept++;
-    }
-    return kept + (bridge->cacheEntries ? 1 : 0);
-  }
-
   Outcome runOnce(const SweptOperation &operation, int64_t failAt, int64_t *passed,
                   std::string *failed = nullptr) {
     Outcome outcome = Outcome::Failed;

@@ -383,9 +383,68 @@ TEST_F(QxdfsTest, AYarnClusterRunsAMapJobAndLeavesNothing) {
   EXPECT_FALSE(std::filesystem::exists(directory + "/cluster")) << "record and data removed";
   EXPECT_TRUE(processEnded(pid)) << "launcher " << pid;
   // (The brackets keep the shell that runs pgrep from matching itself.)
-  Outcome containers =
-      runCommand("pgrep -f -- '[-]Dyarn.app.container.log.dir=" + directory + "'");
+  Outcome containers = runCommand("pgrep -f -- '[-]Dyarn.app.container.log.dir=" + directory + "'");
   EXPECT_EQ(containers.out, "") << "no container left";
+}
+
+// A secured cluster with two name nodes, as production runs them: no ticket, a ticket from kinit,
+// a keytab, a user the file's mode keeps out, a failover between commands, and a destroyed
+// ticket cache before the next command.
+TEST_F(QxdfsTest, ASecuredHighlyAvailableClusterTakesTicketsAndKeytabs) {
+  std::string home = "QXDFS_CLUSTER_HOME=" + directory + "/cluster ";
+  Outcome start = qxdfs("cluster start --secure --ha --datanodes 2", home);
+  ASSERT_EQ(start.status, 0) << start.err;
+  EXPECT_EQ(start.out, "hdfs://qxcluster\n");
+  std::string conf = directory + "/cluster/data/conf";
+  Outcome status = qxdfs("cluster status", home);
+  EXPECT_NE(status.out.find("Kerberos realm EXAMPLE.COM: krb5.conf " + conf + "/krb5.conf\n" +
+                            "  alice@EXAMPLE.COM: keytab " + conf + "/alice.keytab\n"),
+            std::string::npos)
+      << status.out;
+  std::string kerberos =
+      home + "KRB5_CONFIG=" + conf + "/krb5.conf KRB5CCNAME=FILE:" + directory + "/ticket ";
+  const std::string noTicket =
+      ": no Kerberos credentials for hdfs://qxcluster: run kinit or "
+      "give --keytab\n";
+  Outcome none = qxdfs("--fs embedded ls /", kerberos);
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err, "qxdfs: ls: /" + noTicket);
+
+  ASSERT_EQ(runCommand(kerberos + "kinit -kt " + conf + "/alice.keytab alice@EXAMPLE.COM").status,
+            0);
+  std::ofstream(directory + "/note") << "alice's note\n";
+  Outcome put =
+      qxdfs("--fs embedded put " + directory +
+                "/note /user/alice/note \\; chmod 600 /user/alice/note \\; ls -l /user/alice",
+            kerberos);
+  EXPECT_EQ(put.status, 0) << put.err;
+  EXPECT_EQ(put.out.rfind("Found 1 items\n-rw-------", 0), 0u) << put.out;
+  EXPECT_EQ(qxdfs("cluster failover", home).out, "active 1\n");
+  Outcome cat = qxdfs("--fs embedded cat /user/alice/note", kerberos);
+  EXPECT_EQ(cat.out, "alice's note\n") << cat.err;
+  Outcome bob = qxdfs("--fs embedded --keytab " + conf +
+                          "/bob.keytab --principal bob@EXAMPLE.COM "
+                          "cat /user/alice/note",
+                      kerberos);
+  EXPECT_EQ(bob.status, 1);
+  EXPECT_EQ(bob.err,
+            "qxdfs: cat: /user/alice/note: Permission denied: user=bob, access=READ, "
+            "inode=\"/user/alice/note\":alice:alice:-rw-------\n");
+  Outcome keytab = qxdfs("--fs embedded --keytab " + conf +
+                             "/alice.keytab --principal "
+                             "alice@EXAMPLE.COM get /user/alice/note " +
+                             directory +
+                             "/back \\; "
+                             "rm /user/alice/note",
+                         home);
+  EXPECT_EQ(keytab.status, 0) << keytab.err;
+  EXPECT_EQ(contents(directory + "/back"), "alice's note\n");
+
+  ASSERT_EQ(runCommand(kerberos + "kdestroy").status, 0);
+  Outcome destroyed = qxdfs("--fs embedded ls /user/alice", kerberos);
+  EXPECT_EQ(destroyed.status, 1);
+  EXPECT_EQ(destroyed.err, "qxdfs: ls: /user/alice" + noTicket);
+  EXPECT_EQ(qxdfs("cluster stop", home).status, 0);
 }
 
 }  // namespace

@@ -102,12 +102,13 @@ bool running(Record &record) {
   return false;
 }
 
-const char kClusterUsage[] =
-    "usage: qxdfs cluster start [--datanodes N] [--yarn [--nodemanagers N]] [--ha] [--dir D]\n"
-    "                           | status | stop";
+// What the running launcher takes, and how many numbers follow each.
+const std::pair<const char *, size_t> kLauncherCommands[] = {
+    {"failover", 0},  {"stopnn", 1}, {"startnn", 1}, {"stopdn", 1},
+    {"restartdn", 1}, {"stopnm", 1}, {"startnm", 1}};
 
 int usage(const char *why) {
-  fprintf(stderr, "qxdfs: cluster: %s\n%s\n", why, kClusterUsage);
+  fprintf(stderr, "qxdfs: cluster: %s\nusage: %s", why, kClusterUsage);
   return kUsage;
 }
 
@@ -124,8 +125,8 @@ bool startOptions(const std::vector<std::string> &arguments, ClusterOptions &opt
   options.directory = home() + "/data";
   for (size_t i = 1; i < arguments.size(); i++) {
     const std::string &option = arguments[i];
-    if (option == "--yarn" || option == "--ha") {
-      (option == "--yarn" ? options.yarn : options.ha) = true;
+    if (option == "--yarn" || option == "--ha" || option == "--secure") {
+      (option == "--yarn" ? options.yarn : option == "--ha" ? options.ha : options.secure) = true;
       continue;
     }
     if (i + 1 >= arguments.size()) return usage(("missing value of " + option).c_str()), false;
@@ -140,6 +141,7 @@ bool startOptions(const std::vector<std::string> &arguments, ClusterOptions &opt
       return usage(("unknown option " + option).c_str()), false;
     }
   }
+  if (options.secure && options.yarn) return usage("--secure does not combine with --yarn"), false;
   return true;
 }
 
@@ -164,9 +166,9 @@ int start(const std::vector<std::string> &arguments) {
   }
   std::string yarn =
       options.yarn ? " and YARN with " + plural(options.nodeManagers, "NodeManager") : "";
-  fprintf(stderr, "qxdfs: starting an embedded HDFS with %s%s%s...\n",
-          options.ha ? "two name nodes, " : "", plural(options.dataNodes, "data node").c_str(),
-          yarn.c_str());
+  fprintf(stderr, "qxdfs: starting an embedded %sHDFS with %s%s%s...\n",
+          options.secure ? "Kerberos-secured " : "", options.ha ? "two name nodes, " : "",
+          plural(options.dataNodes, "data node").c_str(), yarn.c_str());
   DetachedCluster started = startDetachedCluster(options, logPath());
   if (started.pid < 0) {
     fprintf(stderr, "qxdfs: cluster: %s\n", started.error.c_str());
@@ -194,7 +196,38 @@ int status() {
     printf("ResourceManager at %s (%s)\n", resourceManager.c_str(),
            plural(atoi(clusterInfo(conf, "nodemanagers").c_str()), "NodeManager").c_str());
   }
+  std::string realm = clusterInfo(conf, "realm");
+  if (!realm.empty()) {
+    printf("Kerberos realm %s: krb5.conf %s\n", realm.c_str(), clusterInfo(conf, "krb5").c_str());
+    for (const char *user : {"alice", "bob"}) {
+      printf("  %s: keytab %s\n", clusterInfo(conf, std::string("principal.") + user).c_str(),
+             clusterInfo(conf, std::string("keytab.") + user).c_str());
+    }
+  }
   printf("client configuration: %s\n", conf.c_str());
+  return kSucceeded;
+}
+
+// A command for the running launcher (failover, stopdn 1, ...); its answer is printed.
+int tellLauncher(const std::vector<std::string> &arguments, size_t numbers) {
+  if (arguments.size() != 1 + numbers) {
+    return usage((arguments[0] + (numbers ? " takes an index" : " takes no argument")).c_str());
+  }
+  if (numbers && arguments[1].find_first_not_of("0123456789") != std::string::npos) {
+    return usage((arguments[0] + ": not an index: " + arguments[1]).c_str());
+  }
+  Record record;
+  if (!running(record)) {
+    fprintf(stderr, "qxdfs: cluster: no cluster running\n");
+    return kFailed;
+  }
+  std::string line = arguments[0] + (numbers ? " " + arguments[1] : "");
+  std::string answer;
+  if (!commandDetachedCluster(record.directory + "/conf", line, answer)) {
+    fprintf(stderr, "qxdfs: cluster: %s: %s\n", arguments[0].c_str(), answer.c_str());
+    return kFailed;
+  }
+  printf("%s\n", answer.c_str());
   return kSucceeded;
 }
 
@@ -217,6 +250,13 @@ int stop() {
 
 }  // namespace
 
+const char kClusterUsage[] =
+    "qxdfs cluster start [--datanodes N] [--yarn [--nodemanagers N]] [--ha] [--secure]\n"
+    "                           [--dir D]\n"
+    "                     | status | stop\n"
+    "                     | failover | stopnn N | startnn N | stopdn N | restartdn N\n"
+    "                     | stopnm N | startnm N\n";
+
 int clusterCommand(const std::vector<std::string> &arguments) {
   if (arguments.empty()) return usage("start, status or stop?");
   std::string unsafe = secureHome();
@@ -225,6 +265,9 @@ int clusterCommand(const std::vector<std::string> &arguments) {
     return kFailed;
   }
   if (arguments[0] == "start") return start(arguments);
+  for (const auto &[name, numbers] : kLauncherCommands) {
+    if (arguments[0] == name) return tellLauncher(arguments, numbers);
+  }
   if (arguments.size() > 1) return usage("too many arguments");
   if (arguments[0] == "status") return status();
   if (arguments[0] == "stop") return stop();

@@ -7,7 +7,8 @@
 
 namespace qxdfs {
 
-// cluster start [--datanodes N] [--dir D] | status | stop: the exit status.
+// "qxdfs cluster ...": its synopsis, and the exit status of one.
+extern const char kClusterUsage[];
 int clusterCommand(const std::vector<std::string> &arguments);
 
 // The recorded cluster while it runs: its file system's address and its client configuration

@@ -21,18 +21,20 @@ namespace {
 
 const char kSynopsis[] =
     "usage: qxdfs [--fs local|default|embedded|hdfs://HOST[:PORT]|file:///] [--user NAME]\n"
-    "             [--options DIR] [--verbose] [--quiet] [--json]\n"
-    "             COMMAND [ARGUMENT...] [; COMMAND ...]...\n"
-    "       qxdfs cluster start [--datanodes N] [--yarn [--nodemanagers N]] [--ha] [--dir D]\n"
-    "                           | status | stop\n"
-    "       qxdfs help [COMMAND]\n";
+    "             [--keytab FILE --principal NAME] [--options DIR] [--verbose] [--quiet]\n"
+    "             [--json] COMMAND [ARGUMENT...] [; COMMAND ...]...\n";
 
 void usage(FILE *out) {
   fputs(kSynopsis, out);
+  fprintf(out, "       %s       qxdfs help [COMMAND]\n", kClusterUsage);
   fprintf(out,
           "  --fs embedded   the cluster of 'qxdfs cluster start', or a throwaway one\n"
           "  --fs default    fs.defaultFS of the Hadoop configuration on the class path\n"
           "                  (with --options DIR, the directory its environment names)\n"
+          "  --user NAME     act as NAME (on a Kerberos-secured cluster: impersonated by the\n"
+          "                  logged-in principal, which the name node must allow)\n"
+          "  --keytab FILE --principal NAME   log in to Kerberos from a keytab (else the\n"
+          "                  ticket cache of kinit, KRB5CCNAME; the KDC from KRB5_CONFIG)\n"
           "  --options DIR   read DIR/xmlopts.xml and ZEL_HADOOP_CONFIG_PATH, ZEL_HADOOP_JAR_PATH\n"
           "                  as the storage engine does: file system, user, class path\n"
           "  --verbose       every report of the modules, the Java exceptions, Hadoop's log\n"
@@ -60,6 +62,8 @@ int help(const std::string &name) {
 struct Options {
   std::string fs;  // local when neither --fs nor the options name one
   std::string user;
+  std::string keytab;
+  std::string principal;
   std::string options;        // a directory with xmlopts.xml
   std::string configuration;  // the embedded cluster's client configuration directory
   bool verbose = false;
@@ -73,11 +77,14 @@ std::string parseOptions(int argc, char **argv, Options &options) {
   int i = 1;
   for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
     std::string option = argv[i];
-    if (option == "--fs" || option == "--user" || option == "--options") {
+    if (option == "--fs" || option == "--user" || option == "--options" || option == "--keytab" ||
+        option == "--principal") {
       if (i + 1 == argc) return option + ": missing value";
-      (option == "--fs"     ? options.fs
-       : option == "--user" ? options.user
-                            : options.options) = argv[++i];
+      (option == "--fs"          ? options.fs
+       : option == "--user"      ? options.user
+       : option == "--keytab"    ? options.keytab
+       : option == "--principal" ? options.principal
+                                 : options.options) = argv[++i];
     } else if (option == "--verbose" || option == "--quiet" || option == "--json") {
       (option == "--verbose" ? options.verbose
        : option == "--quiet" ? options.quiet
@@ -85,6 +92,9 @@ std::string parseOptions(int argc, char **argv, Options &options) {
     } else {
       return option + ": unknown option";
     }
+  }
+  if (options.keytab.empty() != options.principal.empty()) {
+    return "--keytab and --principal go together";
   }
   if (i == argc) return "missing command";
   options.commands.emplace_back();
@@ -214,6 +224,9 @@ int runAll(Options options, Target target) {
     takeTarget(session.options(), options, target);
   }
   if (!session.addClassPath(options.configuration)) return kFailed;
+  if (!options.keytab.empty() && !session.logIn(options.principal, options.keytab)) {
+    return kFailed;
+  }
   hdfsFS fs = session.connect(target, options.user);
   if (!fs) return kFailed;
   Shell shell{session,
@@ -228,6 +241,14 @@ int runAll(Options options, Target target) {
     if (status != kSucceeded) return status;
   }
   return kSucceeded;
+}
+
+// The KDC of a secured embedded cluster, for the JVM and the Kerberos tools alike, unless the
+// environment names one.
+void useKerberosConfiguration(const std::string &configuration) {
+  std::string krb5 = clusterInfo(configuration, "krb5");
+  const char *chosen = getenv("KRB5_CONFIG");
+  if (!krb5.empty() && !(chosen && *chosen)) setenv("KRB5_CONFIG", krb5.c_str(), 1);
 }
 
 // A usage error: one line naming what is wrong, then where to look.
@@ -281,7 +302,10 @@ int main(int argc, char **argv) {
       uri = embedded.uri();
       options.configuration = embedded.configurationDirectory();
     }
-    parseTarget(uri, target);
+    // By the configuration's name for it: a highly available cluster's has no port.
+    parseTarget("default", target);
+    target.name = uri;
+    useKerberosConfiguration(options.configuration);
   }
   return runAll(options, target);  // the session ends before an embedded cluster stops
 }

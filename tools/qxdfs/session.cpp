@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "extframe/guards.h"
+#include "tools/qxdfs/java.h"
 #include "tools/qxdfs/output.h"
 
 namespace qxdfs {
@@ -43,6 +44,17 @@ std::string causeOf(const std::vector<hostkernel::Report> &reports) {
     }
   }
   return reports.empty() ? "failed" : bareLine(reports.front());
+}
+
+// Whether Hadoop's client said it has no Kerberos ticket (none, expired or destroyed).
+bool lacksCredentials(const std::vector<hostkernel::Report> &reports) {
+  for (const hostkernel::Report &report : reports) {
+    for (const char *said : {"Client cannot authenticate via", "Failed to find any Kerberos tgt",
+                             "GSS initiate failed", "No valid credentials provided"}) {
+      if (report.line.find(said) != std::string::npos) return true;
+    }
+  }
+  return false;
 }
 
 // Java's own print-out of the exceptions it describes, off the terminal.
@@ -173,6 +185,11 @@ void Session::startLogging() {
   if (verbose_) {
     callStatic(*this, system, "setProperty", setProperty, u"org.slf4j.simpleLogger.defaultLogLevel",
                u"info");
+  } else {
+    // Its warning of a refused connection (no Kerberos ticket, say) carries a whole stack; the
+    // failure's own line says it.
+    callStatic(*this, system, "setProperty", setProperty,
+               u"org.slf4j.simpleLogger.log.org.apache.hadoop.ipc.Client", u"error");
   }
   callStatic(*this, "org/slf4j/LoggerFactory", "getLogger",
              "(Ljava/lang/String;)Lorg/slf4j/Logger;", u"qxdfs", u"");
@@ -237,7 +254,21 @@ bool Session::addClassPath(const std::string &configuration) {
   return true;
 }
 
+bool Session::logIn(const std::string &principal, const std::string &keytab) {
+  Java java(*this);
+  LocalRef<jstring> name = java.string(principal);
+  LocalRef<jstring> file = java.string(keytab);
+  java.callStatic("org/apache/hadoop/security/UserGroupInformation", "loginUserFromKeytab",
+                  "(Ljava/lang/String;Ljava/lang/String;)V", name.get(), file.get());
+  if (!java) {
+    fprintf(stderr, "qxdfs: login: %s: %s\n", principal.c_str(), java.error().c_str());
+    return false;
+  }
+  return true;
+}
+
 hdfsFS Session::connect(const Target &target, const std::string &user) {
+  fsName_ = target.name;
   std::u16string qxUser = qx(user);
   hdfsFS fs = nullptr;
   int32_t result = ops().hdfsConnectAsUser(dfs_, context(), target.host.c_str(), target.port,
@@ -296,8 +327,10 @@ void Session::fail(const std::string &command, const std::string &subject) {
   if (verbose_) {
     for (const hostkernel::Report &report : reports) fprintf(stderr, "%s\n", report.line.c_str());
   }
-  fprintf(stderr, "qxdfs: %s: %s: %s\n", command.c_str(), subject.c_str(),
-          causeOf(reports).c_str());
+  std::string cause = lacksCredentials(reports) ? "no Kerberos credentials for " + fsName_ +
+                                                      ": run kinit or give --keytab"
+                                                : causeOf(reports);
+  fprintf(stderr, "qxdfs: %s: %s: %s\n", command.c_str(), subject.c_str(), cause.c_str());
   forget();
 }
 

@@ -52,6 +52,9 @@ class Session {
   // jar lists, then a client configuration directory when one is given (the embedded
   // cluster's); then starts Hadoop's logging.
   bool addClassPath(const std::string &configuration = "");
+  // Logs in to Kerberos from a keytab, as Hadoop's client does for every later connection;
+  // false after the failure's line.
+  bool logIn(const std::string &principal, const std::string &keytab);
   // A connection, kept until the session ends; NULL after the failure's line.
   hdfsFS connect(const Target &target, const std::string &user);
 
@@ -82,6 +85,7 @@ class Session {
   hostkernel::MessageContext messages_{nullptr};
   DfsLinkState *dfs_ = nullptr;
   std::vector<hdfsFS> connections_;
+  std::string fsName_;             // the file system connected last, for messages
   QXPool *optionsPool_ = nullptr;  // the class path list grows in it
   OptionsRecord options_{};
   bool optionsRead_ = false;

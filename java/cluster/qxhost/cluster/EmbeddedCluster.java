@@ -7,9 +7,16 @@ import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.InputStreamReader;
 import java.io.PrintStream;
+import java.net.InetAddress;
+import java.net.ServerSocket;
+import java.net.Socket;
+import java.net.SocketTimeoutException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.security.MessageDigest;
+import java.security.SecureRandom;
+import java.util.Arrays;
 import java.util.ArrayList;
 import java.util.Comparator;
 import java.util.HashMap;
@@ -25,6 +32,7 @@ import java.util.concurrent.TimeoutException;
 import java.util.stream.Stream;
 import org.apache.hadoop.conf.Configuration;
 import org.apache.hadoop.fs.FileSystem;
+import org.apache.hadoop.fs.permission.FsPermission;
 import org.apache.hadoop.hdfs.HdfsConfiguration;
 import org.apache.hadoop.hdfs.MiniDFSCluster;
 import org.apache.hadoop.hdfs.MiniDFSNNTopology;
@@ -59,10 +67,15 @@ import org.apache.hadoop.yarn.server.nodemanager.NodeManager;
  * first active; the commands "failover" (the active one becomes standby, unless it is stopped,
  * and the other active), "stopnn N" and "startnn N" (back as a standby) act on them.
  *
+ * <p>With --secure the cluster requires Kerberos: a KDC of its own (see SecureRealm), whose
+ * krb5.conf and user keytabs go into the client configuration directory; cluster.info names them.
+ *
  * <p>Options: --datanodes N (3), --dir D (a new temporary directory), --yarn, --nodemanagers N
- * (2), --ha, --detached. A detached cluster reads no commands: it runs until it is terminated
- * (SIGTERM), then shuts down and removes its directory the same way. Only a directory that
- * carries the marker file is ever removed.
+ * (2), --ha, --secure, --detached. A detached cluster reads no commands from its input: it takes
+ * them on a loopback port instead, one connection per command, each line starting with the
+ * token that cluster.info gives beside the port ("control", "token"; only the cluster's owner may
+ * read that file). It runs until it is terminated (SIGTERM), then shuts down and removes its
+ * directory the same way. Only a directory that carries the marker file is ever removed.
  */
 public final class EmbeddedCluster {
   private static final String MARKER = ".qxdfs-cluster";
@@ -81,6 +94,14 @@ public final class EmbeddedCluster {
   private final Path base;
   private MiniDFSCluster hdfs;
   private MiniMRYarnCluster yarn;
+  private SecureRealm realm;
+  private ServerSocket control;
+  private final String token = newToken();
+  private final ExecutorService worker = Executors.newSingleThreadExecutor(runnable -> {
+    Thread thread = new Thread(runnable, "command");
+    thread.setDaemon(true);
+    return thread;
+  });
   private final Map<Integer, MiniDFSCluster.DataNodeProperties> stoppedDataNodes = new HashMap<>();
   private final Map<Integer, NodeManager> replacedNodeManagers = new HashMap<>();
   private int nodeManagersStarted;
@@ -112,7 +133,7 @@ public final class EmbeddedCluster {
     if (options.detached) {
       Runtime.getRuntime().addShutdownHook(new Thread(cluster::shutDown));
       cluster.announce();
-      Thread.currentThread().join();
+      cluster.serveControl();
     }
     try {
       cluster.announce();
@@ -130,6 +151,7 @@ public final class EmbeddedCluster {
     String directory;
     boolean yarn;
     boolean ha;
+    boolean secure;
     boolean detached;
 
     static Options parse(String[] args) {
@@ -151,12 +173,18 @@ public final class EmbeddedCluster {
           case "--ha":
             options.ha = true;
             break;
+          case "--secure":
+            options.secure = true;
+            break;
           case "--detached":
             options.detached = true;
             break;
           default:
             throw new IllegalArgumentException("unknown option " + args[i]);
         }
+      }
+      if (options.secure && options.yarn) {
+        throw new IllegalArgumentException("--secure does not combine with --yarn");
       }
       return options;
     }
@@ -169,6 +197,10 @@ public final class EmbeddedCluster {
     // A cluster for tests and demonstrations: its edit log need not reach the disk before each
     // answer (as Hadoop's own tests run it).
     EditLogFileOutputStream.setShouldSkipFsyncForTesting(true);
+    if (options.secure) {
+      realm = new SecureRealm(base.resolve("kdc"), Files.createDirectories(base.resolve("conf")));
+      realm.secure(conf);
+    }
     MiniDFSCluster.Builder builder =
         new MiniDFSCluster.Builder(conf, base.resolve("hdfs").toFile())
             .numDataNodes(options.dataNodes);
@@ -183,8 +215,14 @@ public final class EmbeddedCluster {
     if (options.ha) {
       hdfs.transitionToActive(0);
     }
+    if (options.secure) {
+      makeHomes(hdfs.getFileSystem(0));
+    }
     if (options.yarn) {
       startYarn(new Configuration(hdfs.getConfiguration(0)));
+    }
+    if (options.detached) {
+      control = new ServerSocket(0, 8, InetAddress.getLoopbackAddress());
     }
     writeClientConfiguration();
   }
@@ -228,7 +266,8 @@ public final class EmbeddedCluster {
       String[] sources = made.getPropertySources(entry.getKey());
       // A client that thinks it talks to a mini cluster hands its own class path to the
       // containers: the containers get theirs from the settings below instead.
-      if (entry.getKey().equals(YarnConfiguration.IS_MINI_YARN_CLUSTER)) {
+      if (entry.getKey().equals(YarnConfiguration.IS_MINI_YARN_CLUSTER)
+          || SecureRealm.serverOnly(entry.getKey())) {
         continue;
       }
       if (sources != null && sources.length > 0 && sources[0].equals("programmatically")) {
@@ -275,6 +314,13 @@ public final class EmbeddedCluster {
     if (options.ha) {
       info.put("namenodes", nameNodeAddress(0) + "," + nameNodeAddress(1));
     }
+    if (realm != null) {
+      realm.describe(info, conf);
+    }
+    if (control != null) {
+      info.put("control", String.valueOf(control.getLocalPort()));
+      info.put("token", token);
+    }
     if (yarn != null) {
       info.put("resourcemanager", yarn.getConfig().get(YarnConfiguration.RM_ADDRESS));
       info.put("nodemanagers", String.valueOf(options.nodeManagers));
@@ -282,6 +328,31 @@ public final class EmbeddedCluster {
     StringBuilder lines = new StringBuilder();
     info.forEach((key, value) -> lines.append(key).append('=').append(value).append('\n'));
     Files.writeString(conf.resolve("cluster.info"), lines.toString());
+  }
+
+  /**
+   * On a secured cluster the users have homes of their own (the root belongs to the service
+   * principal) and /tmp is open to all, as on a production cluster.
+   */
+  private static void makeHomes(FileSystem fs) throws IOException {
+    for (String user : SecureRealm.USERS) {
+      org.apache.hadoop.fs.Path home = new org.apache.hadoop.fs.Path("/user/" + user);
+      fs.mkdirs(home);
+      fs.setOwner(home, user, user);
+    }
+    org.apache.hadoop.fs.Path tmp = new org.apache.hadoop.fs.Path("/tmp");
+    fs.mkdirs(tmp);
+    fs.setPermission(tmp, new FsPermission((short) 01777));
+  }
+
+  private static String newToken() {
+    byte[] bytes = new byte[16];
+    new SecureRandom().nextBytes(bytes);
+    StringBuilder text = new StringBuilder();
+    for (byte b : bytes) {
+      text.append(String.format("%02x", b));
+    }
+    return text.toString();
   }
 
   /**
@@ -370,6 +441,7 @@ public final class EmbeddedCluster {
   }
 
   private synchronized void shutDown() {
+    worker.shutdownNow();
     if (yarn != null) {
       replacedNodeManagers.values().forEach(NodeManager::stop);
       yarn.stop();
@@ -378,6 +450,10 @@ public final class EmbeddedCluster {
     if (hdfs != null) {
       hdfs.shutdown(true);
       hdfs = null;
+    }
+    if (realm != null) {
+      realm.stop();
+      realm = null;
     }
     try {
       removeTree(base);
@@ -389,30 +465,50 @@ public final class EmbeddedCluster {
   private void serveCommands() throws IOException {
     BufferedReader input =
         new BufferedReader(new InputStreamReader(System.in, StandardCharsets.UTF_8));
-    ExecutorService worker = Executors.newSingleThreadExecutor(runnable -> {
-      Thread thread = new Thread(runnable, "command");
-      thread.setDaemon(true);
-      return thread;
-    });
     for (String line = input.readLine(); line != null; line = input.readLine()) {
       String[] words = line.trim().split("\\s+");
       if (words[0].equals("stop")) {
         break;
       }
-      Future<String> answer = worker.submit(() -> run(words));
-      try {
-        ANSWERS.println("ok " + answer.get(2 * WAIT_MILLIS, TimeUnit.MILLISECONDS));
-      } catch (TimeoutException e) {
-        ANSWERS.println("error " + words[0] + " did not finish within "
-            + 2 * WAIT_MILLIS / 1000 + " s");
-      } catch (ExecutionException e) {
-        ANSWERS.println("error " + e.getCause());
-      } catch (InterruptedException e) {
-        Thread.currentThread().interrupt();
-        break;
+      ANSWERS.println(answer(words));
+    }
+  }
+
+  /** A detached cluster's commands: one line in and one answer out per connection. */
+  private void serveControl() throws IOException {
+    while (true) {
+      try (Socket client = control.accept()) {
+        client.setSoTimeout(10_000);
+        BufferedReader input = new BufferedReader(
+            new InputStreamReader(client.getInputStream(), StandardCharsets.UTF_8));
+        PrintStream output = new PrintStream(client.getOutputStream(), true, StandardCharsets.UTF_8);
+        String line = input.readLine();
+        String[] words = line == null ? new String[0] : line.trim().split("\\s+");
+        if (words.length < 2 || !MessageDigest.isEqual(words[0].getBytes(StandardCharsets.UTF_8),
+            token.getBytes(StandardCharsets.UTF_8))) {
+          output.println("error not this cluster's token");
+          continue;
+        }
+        output.println(answer(Arrays.copyOfRange(words, 1, words.length)));
+      } catch (SocketTimeoutException e) {
+        // a client that sent no line is let go
       }
     }
-    worker.shutdownNow();
+  }
+
+  /** Runs a command, waiting at most twice the usual bound: "ok ..." or "error ...". */
+  private String answer(String[] words) {
+    Future<String> answer = worker.submit(() -> run(words));
+    try {
+      return "ok " + answer.get(2 * WAIT_MILLIS, TimeUnit.MILLISECONDS);
+    } catch (TimeoutException e) {
+      return "error " + words[0] + " did not finish within " + 2 * WAIT_MILLIS / 1000 + " s";
+    } catch (ExecutionException e) {
+      return "error " + e.getCause();
+    } catch (InterruptedException e) {
+      Thread.currentThread().interrupt();
+      return "error interrupted";
+    }
   }
 
   private String run(String[] words) throws Exception {
@@ -424,23 +520,27 @@ public final class EmbeddedCluster {
         }
         return ports.toString();
       case "stopdn":
-        int index = Integer.parseInt(words[1]);
+        int index = index(words, options.dataNodes, "data node");
         stoppedDataNodes.put(index, hdfs.stopDataNode(index));
         return "stopped " + index;
       case "restartdn":
-        return restartDataNode(Integer.parseInt(words[1]));
+        return restartDataNode(index(words, options.dataNodes, "data node"));
       case "failover":
         return failover();
       case "stopnn":
-        int stopped = Integer.parseInt(words[1]);
+        requireHa();
+        int stopped = index(words, 2, "name node");
         hdfs.shutdownNameNode(stopped);
         return "stopped " + stopped;
       case "startnn":
-        return startNameNode(Integer.parseInt(words[1]));
+        requireHa();
+        return startNameNode(index(words, 2, "name node"));
       case "stopnm":
-        return stopNodeManager(Integer.parseInt(words[1]));
+        requireYarn();
+        return stopNodeManager(index(words, options.nodeManagers, "NodeManager"));
       case "startnm":
-        return startNodeManager(Integer.parseInt(words[1]));
+        requireYarn();
+        return startNodeManager(index(words, options.nodeManagers, "NodeManager"));
       case "populate":
         return "made "
             + populate(hdfs.getFileSystem(), new org.apache.hadoop.fs.Path(words[1]),
@@ -448,6 +548,17 @@ public final class EmbeddedCluster {
       default:
         throw new IllegalArgumentException("unknown command " + words[0]);
     }
+  }
+
+  /** The index a command names, within the count of what it names. */
+  private static int index(String[] words, int count, String what) {
+    int index = words.length == 2 ? Integer.parseInt(words[1]) : -1;
+    if (index < 0 || index >= count) {
+      throw new IllegalArgumentException(
+          "no " + what + " " + (words.length == 2 ? words[1] : "given") + " (0 to " + (count - 1)
+              + ")");
+    }
+    return index;
   }
 
   /** Starts a stopped data node again and waits for it alone: the others may be down. */
@@ -462,17 +573,25 @@ public final class EmbeddedCluster {
     return "restarted " + index;
   }
 
-  /** The active name node becomes standby (unless it is stopped) and the other active. */
+  /**
+   * The active name node becomes standby and the other active; with the active one stopped, the
+   * one still running becomes active.
+   */
   private String failover() throws Exception {
     requireHa();
     int active = -1;
+    int next = -1;
     for (int i = 0; i < 2; i++) {
       NameNode node = hdfs.getNameNode(i);
       if (node != null && node.isActiveState()) {
         active = i;
+      } else if (node != null) {
+        next = i;
       }
     }
-    int next = active == 0 ? 1 : 0;
+    if (next < 0) {
+      throw new IllegalStateException("no name node to become active");
+    }
     if (active >= 0) {
       hdfs.transitionToStandby(active);
     }
@@ -482,7 +601,6 @@ public final class EmbeddedCluster {
 
   /** Starts a stopped name node again (as a standby) and waits until it answers. */
   private String startNameNode(int index) throws Exception {
-    requireHa();
     hdfs.restartNameNode(index, false);
     long deadline = System.currentTimeMillis() + WAIT_MILLIS;
     while (hdfs.getNameNode(index) == null || hdfs.getNameNode(index).getNameNodeAddress() == null
@@ -507,7 +625,6 @@ public final class EmbeddedCluster {
   }
 
   private String stopNodeManager(int index) {
-    requireYarn();
     NodeManager manager = nodeManager(index);
     manager.stop();
     return "stopped " + index;
@@ -515,7 +632,6 @@ public final class EmbeddedCluster {
 
   /** A NodeManager in the place of a stopped one: a new node to the ResourceManager. */
   private String startNodeManager(int index) throws Exception {
-    requireYarn();
     if (!nodeManager(index).isInState(org.apache.hadoop.service.Service.STATE.STOPPED)) {
       throw new IllegalArgumentException("NodeManager " + index + " was not stopped");
     }
