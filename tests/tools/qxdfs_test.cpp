@@ -10,36 +10,11 @@
 #include <iostream>
 
 #include "tests/support/test_support.h"
+#include "tests/tools/process.h"
 #include "tools/embedded_cluster.h"
 
 namespace testsupport {
 namespace {
-
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// A shell command line; its stdout, and the stderr of its last command.
-Outcome runCommand(std::string command) {
-  std::string errors = temporaryDirectory() + "/stderr";
-  command += " 2>" + errors;
-  FILE *pipe = popen(command.c_str(), "r");
-  Outcome run{-1, "", ""};
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
-  int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream in(errors);
-  run.err.assign(std::istreambuf_iterator<char>(in), {});
-  removeTree(errors.substr(0, errors.rfind('/')));
-  return run;
-}
-
-Outcome qxdfs(const std::string &arguments, const std::string &environment = "") {
-  return runCommand(environment + QX_QXDFS + " " + arguments);
-}
 
 class QxdfsTest : public ::testing::Test {
  protected:
@@ -98,7 +73,8 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
   std::string more = "\n(qxdfs --help lists the commands and options)\n";
   for (const Case &c : std::vector<Case>{
            {"frobnicate", 2, "qxdfs: frobnicate: no such command" + more},
-           {"get /x", 2, "qxdfs: get: missing argument (qxdfs get [-r] [-f] PATH LOCAL)" + more},
+           {"get /x", 2,
+            "qxdfs: get: missing argument (qxdfs get [-r] [-f] [-p] [-t N] PATH... LOCAL)" + more},
            {"ls -z", 2, "qxdfs: ls: unknown option -z" + more},
            {"--fs hdfs://h:65536 ls", 2,
             "qxdfs: --fs hdfs://h:65536: the port must be 1 to 65535" + more},
@@ -129,11 +105,6 @@ bool processEnded(const std::string &pid) {
   std::ifstream state("/proc/" + pid + "/stat");
   std::string word, letter;
   return !(state >> word >> word >> letter) || letter == "Z";
-}
-
-std::string contents(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The ordinary mistakes of a shell user: nothing is replaced, emptied, moved into itself or

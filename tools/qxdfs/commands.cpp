@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "tools/qxdfs/java.h"
@@ -41,6 +42,16 @@ void release(Shell &shell, hdfsPathInfo *entries, int32_t count) {
   shell.session.ops().hdfsReleasePathInfo(shell.session.dfs(), nullptr, entries, count);
 }
 
+hdfsFS connectionOf(Shell &shell, const Location &location) {
+  return location.ownTarget ? shell.session.connect(location.target, shell.user) : shell.fs;
+}
+
+hdfsFS localConnection(Shell &shell) {
+  Target target;
+  parseTarget("local", target);
+  return shell.session.connect(target, shell.user);
+}
+
 bool listOf(Shell &shell, const char *command, const std::string &path, hdfsPathInfo *&entries,
             int32_t &count) {
   Session &session = shell.session;
@@ -49,6 +60,10 @@ bool listOf(Shell &shell, const char *command, const std::string &path, hdfsPath
   count = 0;
   int32_t result = session.ops().hdfsListDirectory(session.dfs(), session.context(), shell.fs,
                                                    text.c_str(), &count, &entries);
+  // In name order whatever order the file system keeps, as Hadoop's shell lists.
+  std::sort(entries, entries + count, [](const hdfsPathInfo &a, const hdfsPathInfo &b) {
+    return strcmp(a.name, b.name) < 0;
+  });
   return result == 0 || done(shell, false, command, path) == kSucceeded;
 }
 
@@ -116,7 +131,11 @@ int list(Shell &shell, const std::vector<std::string> &arguments) {
   return status;
 }
 
-int stat(Shell &shell, const std::vector<std::string> &paths) {
+int stat(Shell &shell, const std::vector<std::string> &arguments) {
+  if (arguments.size() > 1 && arguments[0].find('%') != std::string::npos) {
+    return statFormatted(shell, arguments[0], {arguments.begin() + 1, arguments.end()});
+  }
+  const std::vector<std::string> &paths = arguments;
   std::vector<std::string> json;
   int status = forEach(paths, [&](const std::string &path) {
     hdfsPathInfo *info = infoOf(shell, "stat", path);
@@ -434,55 +453,121 @@ int runJar(Shell &shell, const std::vector<std::string> &arguments) {
   "as\n  the file system reports it).\n"
 
 const std::vector<Command> &commands() {
+  constexpr Operands kPaths = Operands::kPaths;
   static const std::vector<Command> table = {
       {"ls", "[-lRh] [PATH...]", "list directories and files", "lRh", 0, kAny, list,
        "  -l  kind and permissions, replication, owner, group, size, time, name\n"
        "  -R  the directories below, all the way down\n"
        "  -h  sizes with K, M, G (with -l)\n"
        "  --json: {\"entries\": [{path, name, kind, size, replication, blockSize, owner, group,\n"
-       "          permissions, modified, modifiedMillis, accessed, accessedMillis}]}\n"},
-      {"stat", "PATH...", "everything the file system says of paths", "", 1, kAny, stat,
-       "  --json: {\"entries\": [...]}, each entry as ls --json gives it\n"},
-      {"cat", "PATH...", "print files", "", 1, kAny, cat, ""},
-      {"get", "[-r] [-f] PATH LOCAL", "copy to a local file (or into a local directory)", "rf", 2,
-       2, get,
+       "          permissions, modified, modifiedMillis, accessed, accessedMillis}]}\n",
+       false, kPaths},
+      {"stat", "[FORMAT] PATH...", "everything the file system says of paths", "", 1, kAny, stat,
+       "  FORMAT (when it holds a %): %n name, %s or %b size, %r replication, %o block size,\n"
+       "  %y modified (UTC), %Y modified (epoch milliseconds), %x accessed, %u owner, %g group,\n"
+       "  %a permissions (octal), %A permissions (rwx), %F kind\n"
+       "  --json: {\"entries\": [...]}, each entry as ls --json gives it\n",
+       false, kPaths},
+      {"cat", "PATH...", "print files (- for standard input)", "", 1, kAny, cat, "", false, kPaths},
+      {"head", "PATH", "print the first KiB of a file", "", 1, 1, head, "", false, kPaths},
+      {"tail", "[-f] PATH", "print the last KiB of a file", "f", 1, 1, tail,
+       "  -f  go on printing what is appended, looked for each second, until interrupted\n", false,
+       kPaths},
+      {"text", "PATH...", "print files, decompressed by their suffix (.gz, .bz2, .deflate...)", "",
+       1, kAny, text, "", false, kPaths},
+      {"get", "[-r] [-f] [-p] [-t N] PATH... LOCAL",
+       "copy to a local file (or into a local directory)", "rfpt", 2, kAny, get,
        "  -r  copy a directory with everything below it\n"
+       "  -t  the files of a directory on N threads (one for each core unless given)\n"
        "  -f  replace a local file that is there (else: File exists)\n"
-       "  The file is written under a hidden name beside LOCAL and renamed after the last byte:\n"
-       "  a failed or interrupted get leaves nothing behind. A progress line shows on a\n"
-       "  terminal.\n"},
-      {"put", "[-r] [-f] LOCAL PATH", "upload a local file (or into a directory)", "rf", 2, 2, put,
+       "  -p  keep times and permissions (and the owner where this user may give files away)\n"
+       "  Several sources go into a directory. The file is written under a hidden name beside\n"
+       "  LOCAL and renamed after the last byte: a failed or interrupted get leaves nothing\n"
+       "  behind. A progress line shows on a terminal.\n",
+       false, Operands::kPathsThenLocal},
+      {"getmerge", "[-nl] [-f] PATH... LOCAL",
+       "the files of directories, joined into one local file", "nlf", 2, kAny, getMerge,
+       "  -nl  a line end after each file\n"
+       "  -f   replace a local file that is there (else: File exists)\n",
+       false, Operands::kPathsThenLocal},
+      {"put", "[-r] [-f] [-p] [-t N] LOCAL... PATH", "upload local files (or into a directory)",
+       "rfpt", 2, kAny, put,
        "  -r  upload a directory with everything below it\n"
+       "  -t  the files of a directory on N threads (one for each core unless given)\n"
        "  -f  replace a file that is there (else: File exists)\n"
-       "  The source is checked (exists, regular file, readable) before anything is created;\n"
-       "  a failed or interrupted write deletes the partial file. New files take the file\n"
-       "  system's replication and block size. A progress line shows on a terminal.\n"},
-      {"cp", "[-f] SOURCE DESTINATION", "copy files or directories", "f", 2, 2, copy,
+       "  -p  keep times and permissions (and the owner where the file system allows)\n"
+       "  LOCAL - reads standard input. Several sources go into a directory. The source is\n"
+       "  checked (exists, regular file, readable) before anything is created; a failed or\n"
+       "  interrupted write deletes the partial file. New files take the file system's\n"
+       "  replication and block size. A progress line shows on a terminal.\n",
+       false, Operands::kLocalsThenPath},
+      {"appendToFile", "LOCAL... PATH", "append local files (- for standard input) to a file", "",
+       2, kAny, appendToFile, "  A file that is not there is made.\n", false,
+       Operands::kLocalsThenPath},
+      {"cp", "[-f] [-p] SOURCE... DESTINATION", "copy files or directories", "fp", 2, kAny, copy,
        "  -f  replace what is there (else: File exists)\n"
-       "  A copy onto its source or into it is refused.\n" QXDFS_OTHER_SYSTEMS},
-      {"mv", "SOURCE DESTINATION", "rename, or move to another file system", "", 2, 2, move,
-       "  Never onto what is there (File exists), nor into itself.\n" QXDFS_OTHER_SYSTEMS},
+       "  -p  keep times and permissions (and the owner where the file system allows)\n"
+       "  A copy onto its source or into it is refused. Several sources go into a "
+       "directory.\n" QXDFS_OTHER_SYSTEMS,
+       false, Operands::kLocations},
+      {"mv", "SOURCE... DESTINATION", "rename, or move to another file system", "", 2, kAny, move,
+       "  Never onto what is there (File exists), nor into itself. Several sources go into a\n"
+       "  directory.\n" QXDFS_OTHER_SYSTEMS,
+       false, Operands::kLocations},
       {"rm", "[-r] [-f] [-skipTrash] PATH...", "delete files, or directories with -r", "rRf~", 1,
        kAny, remove,
        "  -r, -R      delete directories with everything below them\n"
        "  -f          a path that is not there is no failure\n"
        "  -skipTrash  delete at once, even where the file system keeps a trash\n"
        "  Where the file system keeps a trash (fs.trash.interval above 0, in the configuration\n"
-       "  or the server's), deleted paths go to the trash and the line says where.\n"},
-      {"mkdir", "PATH...", "make directories and their parents", "", 1, kAny, makeDirectory, ""},
+       "  or the server's), deleted paths go to the trash and the line says where.\n",
+       false, kPaths},
+      {"rmdir", "PATH...", "delete empty directories", "", 1, kAny, removeDirectory, "", false,
+       kPaths},
+      {"mkdir", "PATH...", "make directories and their parents", "", 1, kAny, makeDirectory, "",
+       false, kPaths},
       {"touch", "PATH...", "make empty files, or set the times of existing ones to now", "", 1,
-       kAny, touch, ""},
-      {"chmod", "MODE PATH...", "set permissions (octal)", "", 2, kAny, changeMode, ""},
-      {"chown", "OWNER[:GROUP] PATH...", "set owner and group", "", 2, kAny, changeOwner, ""},
-      {"setrep", "N PATH...", "set the replication factor", "", 2, kAny, setReplication, ""},
+       kAny, touch, "", false, kPaths},
+      {"test", "-e|-d|-f|-s|-z PATH",
+       "exit status 0 when the path is there (-e), a directory (-d),"
+       " a file (-f), not empty (-s), empty (-z)",
+       "edfsz", 1, 1, testPath, "", false, kPaths},
+      {"du", "[-s] [-h] PATH...", "bytes below each path (each entry of a directory)", "sh", 1,
+       kAny, diskUsage,
+       "  -s  one line for each path\n"
+       "  -h  sizes with K, M, G\n"
+       "  Columns: bytes, bytes with their replicas, path.\n"
+       "  --json: {\"entries\": [{path, size, spaceConsumed}]}\n",
+       false, kPaths},
+      {"count", "[-q] [-h] PATH...", "directories, files and bytes below each path", "qh", 1, kAny,
+       countPaths,
+       "  -q  the quotas first: names, names left, space, space left (none, inf)\n"
+       "  -h  sizes with K, M, G\n"
+       "  --json: {\"entries\": [{path, directories, files, bytes[, quota, spaceQuota]}]}\n",
+       false, kPaths},
+      {"find", "PATH [-name PATTERN] [-type f|d]", "paths below PATH by name and kind", "", 1, kAny,
+       findPaths,
+       "  -name PATTERN  the last part of the name matches (*, ?, [a-z], {a,b})\n"
+       "  --json: {\"paths\": [...]}\n",
+       false, Operands::kFirstPath},
+      {"checksum", "PATH...", "the file system's checksum of files (NONE where it keeps none)", "",
+       1, kAny, checksum, "  --json: {\"entries\": [{path, algorithm, checksum}]}\n", false,
+       kPaths},
+      {"chmod", "MODE PATH...", "set permissions (octal)", "", 2, kAny, changeMode, "", false,
+       kPaths, 1},
+      {"chown", "OWNER[:GROUP] PATH...", "set owner and group", "", 2, kAny, changeOwner, "", false,
+       kPaths, 1},
+      {"setrep", "N PATH...", "set the replication factor", "", 2, kAny, setReplication, "", false,
+       kPaths, 1},
       {"blocks", "PATH", "the hosts of each block of a file", "", 1, 1, blocks,
-       "  --json: {path, size, blockSize, blocks: [{index, offset, length, hosts}]}\n"},
+       "  --json: {path, size, blockSize, blocks: [{index, offset, length, hosts}]}\n", false,
+       kPaths},
       {"df", "[-h]", "capacity and use of the file system (HDFS)", "h", 0, 0, diskFree,
        "  -h  sizes with K, M, G\n"
        "  --json: {capacity, used, available, usedPercent}\n"},
       {"pwd", "", "print the working directory", "", 0, 0, workingDirectory, ""},
       {"cd", "DIRECTORY", "set the working directory for the commands after it", "", 1, 1,
-       changeDirectory, ""},
+       changeDirectory, "", false, kPaths},
       {"javac", "SOURCE... OUTDIR [--release V] [--bootclasspath P]",
        "compile Java sources against the JVM's class path", "", 2, kAny, compileJava, "", true},
       {"jar", "JAR MAINCLASS [ARG...]", "run a jar's main class (JarDORN)", "", 2, kAny, runJar, "",

@@ -17,6 +17,7 @@ struct Shell {
   bool json = false;      // one JSON document instead of text
   bool progress = false;  // a progress line for long copies (stderr is a terminal)
   std::string flags;      // the running command's one-letter options
+  int threads = 0;        // -t N of a tree copy (0: one for each core)
   bool flag(char letter) const { return flags.find(letter) != std::string::npos; }
 };
 
@@ -26,10 +27,23 @@ constexpr char kSkipTrash = '~';  // rm -skipTrash
 // The cause of a failure on a path that is not there.
 constexpr char kNoSuchPath[] = "No such file or directory";
 
+// A walk below this depth is taken for a loop of links, not a tree.
+constexpr int kDeepest = 256;
+
 // Exit statuses.
 constexpr int kSucceeded = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+
+// Which of a command's operands are paths, for the patterns among them.
+enum class Operands {
+  kNone,
+  kPaths,           // every one (after the fixed ones)
+  kFirstPath,       // the first (find PATH -name PATTERN)
+  kLocations,       // sources and a destination, each perhaps of its own file system (cp, mv)
+  kLocalsThenPath,  // local sources, a destination of the file system (put, appendToFile)
+  kPathsThenLocal,  // sources of the file system, a local destination (get, getmerge)
+};
 
 struct Command {
   const char *name;
@@ -41,6 +55,8 @@ struct Command {
   int (*run)(Shell &shell, const std::vector<std::string> &arguments);
   const char *details;    // for help COMMAND
   bool textList = false;  // its arguments become a text list of the Java tools: none may be empty
+  Operands operands = Operands::kNone;
+  size_t fixed = 0;  // operands before the paths (chmod's MODE)
 };
 
 // Every command, in the order the usage lists them.
@@ -53,6 +69,20 @@ int get(Shell &shell, const std::vector<std::string> &arguments);
 int put(Shell &shell, const std::vector<std::string> &arguments);
 int copy(Shell &shell, const std::vector<std::string> &arguments);
 int move(Shell &shell, const std::vector<std::string> &arguments);
+// The commands that describe what is there (inspect.cpp).
+int diskUsage(Shell &shell, const std::vector<std::string> &arguments);
+int countPaths(Shell &shell, const std::vector<std::string> &arguments);
+int testPath(Shell &shell, const std::vector<std::string> &arguments);
+int checksum(Shell &shell, const std::vector<std::string> &arguments);
+int findPaths(Shell &shell, const std::vector<std::string> &arguments);
+int statFormatted(Shell &shell, const std::string &format, const std::vector<std::string> &paths);
+int removeDirectory(Shell &shell, const std::vector<std::string> &paths);
+// The stream commands beyond cat (transfer.cpp).
+int head(Shell &shell, const std::vector<std::string> &arguments);
+int tail(Shell &shell, const std::vector<std::string> &arguments);
+int text(Shell &shell, const std::vector<std::string> &arguments);
+int appendToFile(Shell &shell, const std::vector<std::string> &arguments);
+int getMerge(Shell &shell, const std::vector<std::string> &arguments);
 // A map job of the engine's entry class (mapjob.cpp).
 int mapJob(Shell &shell, const std::vector<std::string> &arguments);
 // The main job (main.cpp).
@@ -75,7 +105,12 @@ hdfsPathInfo *infoOf(Shell &shell, const char *command, const std::string &path)
 hdfsPathInfo *peek(Shell &shell, const std::string &path, hdfsFS fs = nullptr,
                    QXMessageContext *context = nullptr);
 void release(Shell &shell, hdfsPathInfo *entries, int32_t count);
-// A directory's entries (count 0 and NULL for an empty one); false after the failure's line.
+// The connection of a path that may name its own file system; NULL after the failure's line.
+hdfsFS connectionOf(Shell &shell, const Location &location);
+// The local file system, for the local side of put and get.
+hdfsFS localConnection(Shell &shell);
+// A directory's entries in name order (count 0 and NULL for an empty one); false after the
+// failure's line.
 bool listOf(Shell &shell, const char *command, const std::string &path, hdfsPathInfo *&entries,
             int32_t &count);
 

@@ -15,6 +15,7 @@
 #include "tools/embedded_cluster.h"
 #include "tools/qxdfs/cluster.h"
 #include "tools/qxdfs/commands.h"
+#include "tools/qxdfs/patterns.h"
 
 namespace qxdfs {
 namespace {
@@ -111,22 +112,36 @@ std::string parseOptions(int argc, char **argv, Options &options) {
   return "";
 }
 
-// A command's one-letter options ("-lR" "-h" gives "lRh"; "-skipTrash" gives kSkipTrash) and
-// the index of its first operand.
-size_t takeFlags(const std::vector<std::string> &line, std::string &flags) {
+// A command's one-letter options ("-lR" "-h" gives "lRh"; "-skipTrash" gives kSkipTrash; "-t N"
+// gives t and the threads) and the index of its first operand.
+size_t takeFlags(const std::vector<std::string> &line, std::string &flags, std::string &threads) {
   size_t i = 1;
   for (; i < line.size() && line[i].size() > 1 && line[i][0] == '-' && line[i][1] != '-'; i++) {
+    if (line[i] == "-t" && i + 1 < line.size()) {
+      flags += 't';
+      threads = line[++i];
+      continue;
+    }
     flags += line[i] == "-skipTrash" ? std::string(1, kSkipTrash) : line[i].substr(1);
   }
   return i;
+}
+
+// The threads of -t: 1 to 256, 0 when not given, -1 for anything else.
+int threadCount(const std::string &text) {
+  if (text.empty()) return 0;
+  char *end = nullptr;
+  long count = strtol(text.c_str(), &end, 10);
+  return *end || count < 1 || count > 256 ? -1 : static_cast<int>(count);
 }
 
 // Checks every command before any runs; what is wrong, or "".
 std::string check(const std::vector<std::string> &line) {
   const Command *command = findCommand(line[0]);
   if (!command) return line[0] + ": no such command";
-  std::string flags;
-  size_t first = takeFlags(line, flags);
+  std::string flags, threads;
+  size_t first = takeFlags(line, flags, threads);
+  if (threadCount(threads) < 0) return line[0] + ": -t " + threads + ": not 1 to 256 threads";
   for (char flag : flags) {
     if (!strchr(command->flags, flag)) {
       return line[0] + ": unknown option " +
@@ -147,8 +162,13 @@ std::string check(const std::vector<std::string> &line) {
 
 int run(Shell &shell, const std::vector<std::string> &line) {
   shell.flags.clear();
-  size_t first = takeFlags(line, shell.flags);
-  return findCommand(line[0])->run(shell, {line.begin() + static_cast<long>(first), line.end()});
+  std::string threads;
+  size_t first = takeFlags(line, shell.flags, threads);
+  shell.threads = threadCount(threads);
+  const Command *command = findCommand(line[0]);
+  std::vector<std::string> operands(line.begin() + static_cast<long>(first), line.end());
+  if (!expandOperands(shell, *command, operands)) return kFailed;
+  return command->run(shell, operands);
 }
 
 std::string contentsOf(const std::string &path) {

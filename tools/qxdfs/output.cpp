@@ -47,6 +47,10 @@ std::string timeText(double seconds) {
   return formatTime(seconds, "%Y-%m-%d %H:%M", false);
 }
 
+std::string utcTimeText(double seconds) {
+  return formatTime(seconds, "%Y-%m-%d %H:%M:%S", true);
+}
+
 std::string humanSize(int64_t bytes) {
   const char *prefixes = "KMGTPE";
   if (bytes < 1024) return std::to_string(bytes);

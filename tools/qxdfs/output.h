@@ -16,6 +16,8 @@ std::string shortName(const char *name);
 std::string permissionText(int16_t bits, int32_t kind);
 // Local time to the minute, for listings.
 std::string timeText(double seconds);
+// UTC to the second, as Hadoop's stat prints it: "2026-12-09 14:43:16".
+std::string utcTimeText(double seconds);
 // A size with a binary prefix, as Hadoop's shell prints it with -h: "0", "512", "1.5 K", "2 G".
 std::string humanSize(int64_t bytes);
 

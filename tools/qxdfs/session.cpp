@@ -154,6 +154,22 @@ Location parseLocation(const std::string &text) {
   return location;
 }
 
+namespace {
+thread_local hostkernel::MessageContext *threadMessages = nullptr;
+}  // namespace
+
+Session::ThreadMessages::ThreadMessages() {
+  threadMessages = &own_;
+}
+
+Session::ThreadMessages::~ThreadMessages() {
+  threadMessages = nullptr;
+}
+
+hostkernel::MessageContext &Session::messages() {
+  return threadMessages ? *threadMessages : messages_;
+}
+
 Session::Session(bool verbose) : verbose_(verbose) {
   hostkernel::quietJvmOutput(!verbose);
 }
@@ -268,6 +284,9 @@ bool Session::logIn(const std::string &principal, const std::string &keytab) {
 }
 
 hdfsFS Session::connect(const Target &target, const std::string &user) {
+  std::string key = utf8(target.host) + ":" + std::to_string(target.port) + "\n" + user;
+  auto known = connected_.find(key);
+  if (known != connected_.end()) return known->second;
   fsName_ = target.name;
   std::u16string qxUser = qx(user);
   hdfsFS fs = nullptr;
@@ -279,6 +298,7 @@ hdfsFS Session::connect(const Target &target, const std::string &user) {
   }
   forget();  // the note of an ignored port is not a failure
   connections_.push_back(fs);
+  connected_[key] = fs;
   return fs;
 }
 
@@ -323,7 +343,7 @@ void Session::printListing() const {
 }
 
 void Session::fail(const std::string &command, const std::string &subject) {
-  std::vector<hostkernel::Report> reports = messages_.reports();
+  std::vector<hostkernel::Report> reports = messages().reports();
   if (verbose_) {
     for (const hostkernel::Report &report : reports) fprintf(stderr, "%s\n", report.line.c_str());
   }

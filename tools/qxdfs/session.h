@@ -55,7 +55,8 @@ class Session {
   // Logs in to Kerberos from a keytab, as Hadoop's client does for every later connection;
   // false after the failure's line.
   bool logIn(const std::string &principal, const std::string &keytab);
-  // A connection, kept until the session ends; NULL after the failure's line.
+  // A connection, kept until the session ends (one per file system and user); NULL after the
+  // failure's line.
   hdfsFS connect(const Target &target, const std::string &user);
 
   // The replication and block size the file system gives a new file at path, as Hadoop's own
@@ -68,25 +69,40 @@ class Session {
 
   DfsLinkState *dfs() const { return dfs_; }
   DfsOperations &ops() const { return dfs_->operations; }
-  QXMessageContext *context() { return messages_.get(); }
+  QXMessageContext *context() { return messages().get(); }
+
+  // While one lives, the reports of its thread's operations go to a message context of the
+  // thread's own (the copying threads of a tree), so failures are told file by file.
+  class ThreadMessages {
+   public:
+    ThreadMessages();
+    ~ThreadMessages();
+    ThreadMessages(const ThreadMessages &) = delete;
+    ThreadMessages &operator=(const ThreadMessages &) = delete;
+
+   private:
+    hostkernel::MessageContext own_{nullptr};
+  };
 
   // Prints "qxdfs: COMMAND: SUBJECT: CAUSE" from what the modules reported since the last
   // call (with --verbose every report), and forgets the reports.
   void fail(const std::string &command, const std::string &subject);
   // Whether the modules reported anything since the last failure line.
-  bool reported() const { return !messages_.reports().empty(); }
+  bool reported() { return !messages().reports().empty(); }
   // Forgets the reports of an operation whose failure is expected.
-  void forget() { messages_.clear(); }
+  void forget() { messages().clear(); }
   // Prints the plain lines reported so far (a listing such as the compiler's diagnostics).
   void printListing() const;
 
  private:
+  hostkernel::MessageContext &messages();
   bool verbose_;
   hostkernel::MessageContext messages_{nullptr};
   DfsLinkState *dfs_ = nullptr;
   std::vector<hdfsFS> connections_;
-  std::string fsName_;             // the file system connected last, for messages
-  QXPool *optionsPool_ = nullptr;  // the class path list grows in it
+  std::map<std::string, hdfsFS> connected_;  // by host, port and user
+  std::string fsName_;                       // the file system connected last, for messages
+  QXPool *optionsPool_ = nullptr;            // the class path list grows in it
   OptionsRecord options_{};
   bool optionsRead_ = false;
   void startLogging();
