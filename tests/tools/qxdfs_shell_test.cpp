@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "tests/support/test_support.h"
 #include "tests/tools/process.h"
@@ -143,6 +144,20 @@ TEST_F(QxdfsShellTest, PatternsAndCommandsReadTheLocalFileSystemAsHadoopsShell) 
   ASSERT_EQ(stat((directory + "/back").c_str(), &back), 0);
   stat((directory + "/kept").c_str(), &made);
   EXPECT_EQ(back.st_mtime, made.st_mtime);
+
+  // The start-up archive changes nothing a command does: none, one that is no archive, the
+  // build's.
+  std::ofstream(directory + "/garbage.jsa") << "not an archive";
+  std::string listing = "ls '" + local + "/logs/2026-02/?.txt' " + local + "/none";
+  Outcome usual = qxdfs(listing);
+  for (std::string archive : {std::string(), directory + "/garbage.jsa"}) {
+    Outcome other = qxdfs(listing, "QXDFS_CLASS_ARCHIVE='" + archive + "' ");
+    EXPECT_EQ(std::tie(other.status, other.out, other.err),
+              std::tie(usual.status, usual.out, usual.err))
+        << archive;
+  }
+  EXPECT_EQ(usual.status, 1);
+  EXPECT_EQ(usual.err, "qxdfs: ls: " + local + "/none: No such file or directory\n");
 }
 
 TEST_F(QxdfsShellTest, PatternsAndCommandsReadHdfsAsHadoopsShell) {
@@ -172,8 +187,9 @@ TEST_F(QxdfsShellTest, PatternsAndCommandsReadHdfsAsHadoopsShell) {
   EXPECT_EQ(contents(tailed), "one\ntwo\nthree\n");
 }
 
-// A tree copied on several threads: a file that cannot be copied fails the command once the
-// others are done, in one line naming it, and every other file arrives byte for byte.
+// A tree copied on several threads, up, across and down: a file that cannot be copied fails the
+// command once the others are done, in one line naming it, and every other file arrives byte for
+// byte.
 TEST_F(QxdfsShellTest, ATreeGoesUpAndDownOnSeveralThreads) {
   EmbeddedCluster hdfs;
   ClusterOptions one;
@@ -189,7 +205,9 @@ TEST_F(QxdfsShellTest, ATreeGoesUpAndDownOnSeveralThreads) {
   Outcome up = qxdfs(options + "put -r -t 4 " + tree + " /up");
   EXPECT_EQ(up.status, 1);
   EXPECT_EQ(up.err, "qxdfs: put: /up/tree/d3/f10" + kEmoji + ": File exists\n");
-  Outcome down = qxdfs(options + "get -r -t 3 /up/tree " + directory + "/down");
+  Outcome copied = qxdfs(options + "cp -r -t 3 /up/tree /copied");
+  EXPECT_EQ(copied.status, 0) << copied.err;
+  Outcome down = qxdfs(options + "get -r -t 3 /copied " + directory + "/down");
   EXPECT_EQ(down.status, 0) << down.err;
   size_t files = 0;
   for (const auto &entry : fs::recursive_directory_iterator(tree)) {

@@ -131,8 +131,10 @@ TEST_F(QxdfsTest, OrdinaryMistakesLoseNothing) {
             "qxdfs: mv: file://" + d + ": hdfsMove: file:" + d +
                 " would land inside itself, at file:" + d + "/sub/x; nothing was moved.\n"},
            {"cp -f " + d + " " + d + "/sub", 1,
-            "qxdfs: cp: " + d + ": hdfsCopy: file:" + d +
-                " would land inside itself, at file:" + d + "/sub/d; nothing was copied.\n"},
+            "qxdfs: cp: " + d + ": would land inside itself, at file:" + d +
+                "/sub/d; nothing was copied\n"},
+           {"cp -f " + d + " " + directory, 1,
+            "qxdfs: cp: " + d + ": is its own destination; nothing was copied\n"},
            {"rm " + d, 1, "qxdfs: rm: " + d + ": is a directory (rm -r deletes it)\n"},
            {"put " + other + " " + f, 1, "qxdfs: put: " + f + ": File exists\n"},
            {"get " + other + " " + f, 1, "qxdfs: get: " + f + ": File exists\n"},

@@ -53,13 +53,13 @@ hdfsFS localConnection(Shell &shell) {
 }
 
 bool listOf(Shell &shell, const char *command, const std::string &path, hdfsPathInfo *&entries,
-            int32_t &count) {
+            int32_t &count, hdfsFS fs) {
   Session &session = shell.session;
   std::u16string text = qx(path);
   entries = nullptr;
   count = 0;
-  int32_t result = session.ops().hdfsListDirectory(session.dfs(), session.context(), shell.fs,
-                                                   text.c_str(), &count, &entries);
+  int32_t result = session.ops().hdfsListDirectory(
+      session.dfs(), session.context(), fs ? fs : shell.fs, text.c_str(), &count, &entries);
   // In name order whatever order the file system keeps, as Hadoop's shell lists.
   std::sort(entries, entries + count, [](const hdfsPathInfo &a, const hdfsPathInfo &b) {
     return strcmp(a.name, b.name) < 0;
@@ -504,8 +504,11 @@ const std::vector<Command> &commands() {
       {"appendToFile", "LOCAL... PATH", "append local files (- for standard input) to a file", "",
        2, kAny, appendToFile, "  A file that is not there is made.\n", false,
        Operands::kLocalsThenPath},
-      {"cp", "[-f] [-p] SOURCE... DESTINATION", "copy files or directories", "fp", 2, kAny, copy,
+      {"cp", "[-r] [-f] [-p] [-t N] SOURCE... DESTINATION", "copy files or directories", "rfpt", 2,
+       kAny, copy,
+       "  -r  (a directory is copied with everything below it, with or without -r)\n"
        "  -f  replace what is there (else: File exists)\n"
+       "  -t  the files of a directory on N threads (one for each core unless given)\n"
        "  -p  keep times and permissions (and the owner where the file system allows)\n"
        "  A copy onto its source or into it is refused. Several sources go into a "
        "directory.\n" QXDFS_OTHER_SYSTEMS,

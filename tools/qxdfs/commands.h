@@ -110,8 +110,8 @@ hdfsFS connectionOf(Shell &shell, const Location &location);
 // The local file system, for the local side of put and get.
 hdfsFS localConnection(Shell &shell);
 // A directory's entries in name order (count 0 and NULL for an empty one); false after the
-// failure's line.
+// failure's line. By default on the command line's connection.
 bool listOf(Shell &shell, const char *command, const std::string &path, hdfsPathInfo *&entries,
-            int32_t &count);
+            int32_t &count, hdfsFS fs = nullptr);
 
 }  // namespace qxdfs

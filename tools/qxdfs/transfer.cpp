@@ -620,6 +620,91 @@ int putOne(Shell &shell, const std::string &local, const std::string &destinatio
   return putTree(shell, local, landing(shell, shell.fs, local, destination));
 }
 
+// A path as its file system names it in full ("hdfs://host:port/a", "file:/a"); "" after a
+// failure.
+std::string qualified(Java &java, hdfsFS fs, const std::string &path) {
+  LocalRef<jobject> given = java.path(path);
+  LocalRef<jobject> full =
+      java.call(fs, "org/apache/hadoop/fs/FileSystem", "makeQualified",
+                "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/Path;", given.get());
+  LocalRef<jobject> text =
+      java.call(full.get(), "org/apache/hadoop/fs/Path", "toString", "()Ljava/lang/String;");
+  return java ? java.text(text.get()) : "";
+}
+
+// A directory copied onto itself or into itself would never end: refused before anything is
+// made, as the copy operation refuses it.
+int refuseIntoItself(Shell &shell, const Location &from, hdfsFS source, hdfsFS destination,
+                     const std::string &landed) {
+  Java java(shell.session);
+  std::string whole = qualified(java, source, from.path);
+  std::string target = qualified(java, destination, landed);
+  if (!java) return localFailure("cp", landed, java.error());
+  if (target == whole) {
+    return localFailure("cp", from.path, "is its own destination; nothing was copied");
+  }
+  if (target.rfind(whole + "/", 0) == 0) {
+    return localFailure("cp", from.path,
+                        "would land inside itself, at " + target + "; nothing was copied");
+  }
+  return kSucceeded;
+}
+
+// The files below a directory of one file system, with their directories made on the other.
+int planCopy(Shell &shell, hdfsFS source, const std::string &from, hdfsFS destination,
+             const std::string &to, int depth, std::vector<TreeFile> &files) {
+  if (depth > kDeepest) return localFailure("cp", from, "too deep (a loop of links?)");
+  Session &session = shell.session;
+  int32_t status = 0;
+  std::u16string text = qx(to);
+  if (session.ops().hdfsCreateDirectory(session.dfs(), session.context(), &status, destination,
+                                        text.c_str()) != 0) {
+    return done(shell, false, "cp", to, "cannot be made (a file is in the way)");
+  }
+  hdfsPathInfo *entries = nullptr;
+  int32_t count = 0;
+  if (!listOf(shell, "cp", from, entries, count, source)) return kFailed;
+  int result = kSucceeded;
+  for (int32_t i = 0; i < count && result == kSucceeded; i++) {
+    std::string name = baseName(shortName(entries[i].name));
+    if (entries[i].kind == HDFS_KIND_DIRECTORY) {
+      result = planCopy(shell, source, joined(from, name), destination, joined(to, name), depth + 1,
+                        files);
+    } else {
+      files.push_back({joined(from, name), joined(to, name), entries[i].size, {}});
+    }
+  }
+  release(shell, entries, count);
+  return result;
+}
+
+// A directory copied file by file on several threads, each file in one call of the copy
+// operation.
+int copyDirectory(Shell &shell, const Location &from, hdfsFS source, hdfsFS destination,
+                  const std::string &landed) {
+  if (int refused = refuseIntoItself(shell, from, source, destination, landed)) return refused;
+  std::vector<TreeFile> files;
+  int result = planCopy(shell, source, from.path, destination, landed, 0, files);
+  if (result == kSucceeded) {
+    result = copyFiles(shell, "cp", from.path, files, [&](Shell &worker, const TreeFile &file) {
+      if (int refused =
+              refuseExisting(worker, "cp", present(worker, destination, file.to), file.to)) {
+        return refused;
+      }
+      Session &session = worker.session;
+      int32_t status = 0;
+      std::u16string fromText = qx(file.from), toText = qx(file.to);
+      bool ok = session.ops().hdfsCopy(session.dfs(), session.context(), &status, source,
+                                       fromText.c_str(), destination, toText.c_str()) == 0;
+      return done(worker, ok, "cp", file.from);
+    });
+  }
+  if (result == kSucceeded && shell.flag('p')) {
+    keepTree(shell, source, from.path, destination, landed, 0);
+  }
+  return result;
+}
+
 int copyOne(Shell &shell, const std::string &sourceText, const std::string &destinationText) {
   Location from = parseLocation(sourceText), to = parseLocation(destinationText);
   if (!from.error.empty()) return refused("cp", from, sourceText);
@@ -629,6 +714,9 @@ int copyOne(Shell &shell, const std::string &sourceText, const std::string &dest
   std::string landed = landing(shell, destination, from.path, to.path);
   if (int refused = refuseExisting(shell, "cp", present(shell, destination, landed), landed)) {
     return refused;
+  }
+  if (isDirectory(shell, source, from.path)) {
+    return copyDirectory(shell, from, source, destination, landed);
   }
   Session &session = shell.session;
   int32_t status = 0;

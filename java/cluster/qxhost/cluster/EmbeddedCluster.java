@@ -197,6 +197,10 @@ public final class EmbeddedCluster {
     // A cluster for tests and demonstrations: its edit log need not reach the disk before each
     // answer (as Hadoop's own tests run it).
     EditLogFileOutputStream.setShouldSkipFsyncForTesting(true);
+    // A file closes once its data node has reported the last block, which on loopback comes
+    // just after the writer's close: the client's first wait before it asks again, 400 ms by
+    // default, was most of a small file's write. Its clients read it from the configuration.
+    conf.setInt("dfs.client.block.write.locateFollowingBlock.initial.delay.ms", 20);
     if (options.secure) {
       realm = new SecureRealm(base.resolve("kdc"), Files.createDirectories(base.resolve("conf")));
       realm.secure(conf);
