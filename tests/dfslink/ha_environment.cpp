@@ -5,27 +5,13 @@
 namespace testsupport {
 namespace {
 
-class HaEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    ClusterOptions options;
-    options.ha = true;
-    ASSERT_TRUE(testHdfs().start(options)) << testHdfs().error();
-  }
-  void TearDown() override { testHdfs().stop(); }
-};
+ClusterOptions highlyAvailable() {
+  ClusterOptions options;
+  options.ha = true;
+  return options;
+}
 
-const auto *registered = ::testing::AddGlobalTestEnvironment(new HaEnvironment);
+const bool registered = registerTestCluster(highlyAvailable());
 
 }  // namespace
-
-EmbeddedCluster &testHdfs() {
-  static EmbeddedCluster cluster;
-  return cluster;
-}
-
-std::string testConfigurationDirectory() {
-  return testHdfs().configurationDirectory();
-}
-
 }  // namespace testsupport

@@ -1,9 +1,50 @@
 // The fixture of the tests that run against a real cluster.
 #include <random>
+#include <sstream>
 
 #include "tests/dfslink/hadoop_fixture.h"
 
 namespace testsupport {
+namespace {
+
+std::string &givenConfiguration() {
+  static std::string directory;
+  return directory;
+}
+
+class ClusterEnvironment : public ::testing::Environment {
+ public:
+  ClusterEnvironment(const ClusterOptions &options, void (*started)())
+      : options_(options), started_(started) {}
+  void SetUp() override {
+    ASSERT_TRUE(testHdfs().start(options_)) << testHdfs().error();
+    if (started_) started_();
+  }
+  void TearDown() override { testHdfs().stop(); }
+
+ private:
+  ClusterOptions options_;
+  void (*started_)();
+};
+
+}  // namespace
+
+EmbeddedCluster &testHdfs() {
+  static EmbeddedCluster cluster;
+  return cluster;
+}
+
+std::string testConfigurationDirectory() {
+  const std::string &given = givenConfiguration();
+  return given.empty() ? testHdfs().configurationDirectory() : given;
+}
+
+bool registerTestCluster(const ClusterOptions &options, void (*started)(),
+                         const std::string &configuration) {
+  givenConfiguration() = configuration;
+  ::testing::AddGlobalTestEnvironment(new ClusterEnvironment(options, started));
+  return true;
+}
 
 void HadoopTest::SetUp() {
   DfsTest::SetUp();
@@ -24,6 +65,20 @@ hdfsFS HadoopTest::connect(const char16_t *host, uint16_t port, const char16_t *
   EXPECT_EQ(ops().hdfsConnectAsUser(dfs, context(), host, port, user, &fs), 0);
   if (fs) connections.push_back(fs);
   return fs;
+}
+
+std::map<std::string, int64_t> HadoopTest::countsIn(hdfsFS fs, const std::string &directory) {
+  std::map<std::string, int64_t> counted;
+  for (const std::u16string &name : namesIn(fs, qx(directory))) {
+    if (name.rfind(u"part-", 0) != 0) continue;
+    FileHandle *in = open(fs, directory + "/" + hostkernel::fromQXChar(name), 0);
+    std::istringstream lines(readAll(fs, in));
+    close(fs, in);
+    for (std::string word, count; std::getline(lines, word, '\t') && std::getline(lines, count);) {
+      counted[word] += std::stoll(count);
+    }
+  }
+  return counted;
 }
 
 FileHandle *HadoopTest::open(hdfsFS fs, const std::string &path, int32_t flags) {

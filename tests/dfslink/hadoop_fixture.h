@@ -2,6 +2,7 @@
 // test binary.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,12 @@ namespace testsupport {
 // tests' JVM has on its class path.
 EmbeddedCluster &testHdfs();
 std::string testConfigurationDirectory();
+
+// Registers the binary's cluster (from its environment file): started with these options before
+// the first test, then `started` runs; stopped after the last. The tests' configuration is the
+// cluster's own client configuration unless another is given.
+bool registerTestCluster(const ClusterOptions &options, void (*started)() = nullptr,
+                         const std::string &configuration = "");
 
 class HadoopTest : public DfsTest {
  protected:
@@ -48,6 +55,8 @@ class HadoopTest : public DfsTest {
   // The names in a directory and the owner of a path, asked of Hadoop directly.
   std::vector<std::u16string> namesIn(hdfsFS fs, const std::u16string &directory);
   std::u16string ownerOf(hdfsFS fs, const std::u16string &path);
+  // The word counts a job wrote into its output directory (its part files).
+  std::map<std::string, int64_t> countsIn(hdfsFS fs, const std::string &directory);
   // Makes a directory that every user may write in.
   void makeWorldWritable(hdfsFS fs, const std::u16string &directory);
 

@@ -4,23 +4,7 @@
 namespace testsupport {
 namespace {
 
-class HdfsEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { ASSERT_TRUE(testHdfs().start()) << testHdfs().error(); }
-  void TearDown() override { testHdfs().stop(); }
-};
-
-const auto *registered = ::testing::AddGlobalTestEnvironment(new HdfsEnvironment);
+const bool registered = registerTestCluster({}, nullptr, QX_TEST_HADOOP_CONF);
 
 }  // namespace
-
-EmbeddedCluster &testHdfs() {
-  static EmbeddedCluster hdfs;
-  return hdfs;
-}
-
-std::string testConfigurationDirectory() {
-  return QX_TEST_HADOOP_CONF;
-}
-
 }  // namespace testsupport

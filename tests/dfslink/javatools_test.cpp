@@ -25,21 +25,6 @@ size_t entriesIn(const std::string &directory) {
 
 class JavaToolsTest : public HadoopTest {
  protected:
-  // The word counts in a job's output directory.
-  std::map<std::string, int64_t> countedIn(hdfsFS fs, const std::string &directory) {
-    std::map<std::string, int64_t> counted;
-    for (const std::u16string &name : namesIn(fs, qx(directory))) {
-      if (name.rfind(u"part-", 0) != 0) continue;
-      FileHandle *in = open(fs, directory + "/" + hostkernel::fromQXChar(name), 0);
-      std::istringstream lines(readAll(fs, in));
-      close(fs, in);
-      for (std::string word, count;
-           std::getline(lines, word, '\t') && std::getline(lines, count);) {
-        counted[word] += std::stoll(count);
-      }
-    }
-    return counted;
-  }
   // The local job runners' metrics sources the platform's MBean server holds.
   jint runnerMetrics() {
     LocalRef<jobject> server(env, nullptr), pattern(env, nullptr), names(env, nullptr);
@@ -331,7 +316,7 @@ TEST_F(JavaToolsTest, AWordCountRunsOverHdfs) {
     const char *const arguments[] = {"/wc/in", out.c_str(), ""};
     ASSERT_EQ(ops().javaMap(dfs, context(), job == 2 ? asCounter : settings, arguments), 0u)
         << ::testing::PrintToString(messages.lines());
-    EXPECT_EQ(countedIn(fs, out), expected) << out;
+    EXPECT_EQ(countsIn(fs, out), expected) << out;
     EXPECT_EQ(runnerMetrics(), 0) << "the job's metrics source went with it";
     EXPECT_EQ(entriesIn(kStagingRoot), stagedBefore) << "no staging directory left";
     EXPECT_EQ(ownerOf(fs, qx(out)), job == 2 ? u"counter" : ownerOf(fs, u"/wc/in"));

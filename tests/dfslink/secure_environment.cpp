@@ -8,30 +8,19 @@
 namespace testsupport {
 namespace {
 
-class SecureEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    ClusterOptions options;
-    options.secure = true;
-    options.dataNodes = 1;
-    ASSERT_TRUE(testHdfs().start(options)) << testHdfs().error();
-    setenv("KRB5_CONFIG", testHdfs().info("krb5").c_str(), 1);
-    setenv("KRB5CCNAME", ("FILE:" + testHdfs().configurationDirectory() + "/no-ticket").c_str(), 1);
-  }
-  void TearDown() override { testHdfs().stop(); }
-};
+ClusterOptions secured() {
+  ClusterOptions options;
+  options.secure = true;
+  options.dataNodes = 1;
+  return options;
+}
 
-const auto *registered = ::testing::AddGlobalTestEnvironment(new SecureEnvironment);
+void useItsKdcWithoutATicket() {
+  setenv("KRB5_CONFIG", testHdfs().info("krb5").c_str(), 1);
+  setenv("KRB5CCNAME", ("FILE:" + testHdfs().configurationDirectory() + "/no-ticket").c_str(), 1);
+}
+
+const bool registered = registerTestCluster(secured(), useItsKdcWithoutATicket);
 
 }  // namespace
-
-EmbeddedCluster &testHdfs() {
-  static EmbeddedCluster cluster;
-  return cluster;
-}
-
-std::string testConfigurationDirectory() {
-  return testHdfs().configurationDirectory();
-}
-
 }  // namespace testsupport

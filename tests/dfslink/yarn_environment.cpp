@@ -5,29 +5,15 @@
 namespace testsupport {
 namespace {
 
-class YarnEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    ClusterOptions options;
-    options.dataNodes = 2;
-    options.yarn = true;
-    options.nodeManagers = 2;
-    ASSERT_TRUE(testHdfs().start(options)) << testHdfs().error();
-  }
-  void TearDown() override { testHdfs().stop(); }
-};
+ClusterOptions withYarn() {
+  ClusterOptions options;
+  options.dataNodes = 2;
+  options.yarn = true;
+  options.nodeManagers = 2;
+  return options;
+}
 
-const auto *registered = ::testing::AddGlobalTestEnvironment(new YarnEnvironment);
+const bool registered = registerTestCluster(withYarn());
 
 }  // namespace
-
-EmbeddedCluster &testHdfs() {
-  static EmbeddedCluster cluster;
-  return cluster;
-}
-
-std::string testConfigurationDirectory() {
-  return testHdfs().configurationDirectory();
-}
-
 }  // namespace testsupport

@@ -53,22 +53,6 @@ class YarnTest : public HadoopTest {
     return counts;
   }
 
-  // The word counts in a job's output directory.
-  Counts countedIn(const std::string &output) {
-    Counts counted;
-    for (const std::u16string &name : namesIn(fs, qx(output))) {
-      if (name.rfind(u"part-", 0) != 0) continue;
-      FileHandle *in = open(fs, output + "/" + hostkernel::fromQXChar(name), 0);
-      std::istringstream lines(readAll(fs, in));
-      close(fs, in);
-      for (std::string word, count;
-           std::getline(lines, word, '\t') && std::getline(lines, count);) {
-        counted[word] += std::stoll(count);
-      }
-    }
-    return counted;
-  }
-
   // Runs the engine's word count; its status, with the job's last state document.
   uint32_t wordCount(const std::string &input, const std::string &output,
                      std::vector<std::string> settings, std::string &state) {
@@ -117,7 +101,7 @@ TEST_F(YarnTest, AWordCountOfSixtyFourMebibytesRunsOnBothNodeManagers) {
   ASSERT_EQ(wordCount("/words", "/counted", {}, state), 0u)
       << ::testing::PrintToString(messages.lines());
   double onYarn = seconds(started);
-  EXPECT_EQ(countedIn("/counted"), expected);
+  EXPECT_EQ(countsIn(fs, "/counted"), expected);
   EXPECT_EQ(field(state, "state"), "SUCCEEDED") << state;
   EXPECT_EQ(field(state, "id").rfind("job_", 0), 0u) << state;
   EXPECT_EQ(field(state, "id").find("local"), std::string::npos) << "not the local runner";
@@ -127,7 +111,7 @@ TEST_F(YarnTest, AWordCountOfSixtyFourMebibytesRunsOnBothNodeManagers) {
   ASSERT_EQ(wordCount("/words", "/counted-here", {"mapreduce.framework.name=local"}, state), 0u);
   double onLocalRunner = seconds(started);
   EXPECT_NE(field(state, "id").find("local"), std::string::npos) << state;
-  EXPECT_EQ(countedIn("/counted-here"), expected);
+  EXPECT_EQ(countsIn(fs, "/counted-here"), expected);
   std::cout << "word count of 64 MiB: YARN " << onYarn << " s, local job runner " << onLocalRunner
             << " s\n";
 }
@@ -155,7 +139,7 @@ TEST_F(YarnTest, AJobLosingANodeManagerWhileItsMapsRunStillSucceeds) {
   }
   ASSERT_TRUE(testHdfs().stopNodeManager(1)) << testHdfs().error();
   EXPECT_EQ(job.get(), 0u) << ::testing::PrintToString(messages.lines());
-  EXPECT_EQ(countedIn("/lost-counted"), expected);
+  EXPECT_EQ(countsIn(fs, "/lost-counted"), expected);
   EXPECT_TRUE(testHdfs().startNodeManager(1)) << testHdfs().error();
 }
 
@@ -199,7 +183,7 @@ TEST_F(YarnTest, ADriverJarCompiledHereRunsOnYarn) {
   const char *const arguments[] = {"/driver-words", "/driver-counted", ""};
   ASSERT_EQ(ops().javaJar(dfs, context(), jar.c_str(), "WordCountDriver", arguments), 0u)
       << ::testing::PrintToString(messages.lines());
-  EXPECT_EQ(countedIn("/driver-counted"), expected);
+  EXPECT_EQ(countsIn(fs, "/driver-counted"), expected);
 
   messages.clear();
   const char *const exitTwo[] = {"--exit", "2", ""};
