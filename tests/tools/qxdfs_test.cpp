@@ -135,6 +135,9 @@ TEST_F(QxdfsTest, OrdinaryMistakesLoseNothing) {
                 "/sub/d; nothing was copied\n"},
            {"cp -f " + d + " " + directory, 1,
             "qxdfs: cp: " + d + ": is its own destination; nothing was copied\n"},
+           {"put -r -f " + d + " " + d, 1,
+            "qxdfs: put: " + d + ": would land inside itself, at file:" + d +
+                "/d; nothing was copied\n"},
            {"rm " + d, 1, "qxdfs: rm: " + d + ": is a directory (rm -r deletes it)\n"},
            {"put " + other + " " + f, 1, "qxdfs: put: " + f + ": File exists\n"},
            {"get " + other + " " + f, 1, "qxdfs: get: " + f + ": File exists\n"},

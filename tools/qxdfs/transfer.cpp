@@ -416,6 +416,36 @@ int putFile(Shell &shell, const std::string &local, const std::string &path) {
   return result;
 }
 
+// A path as its file system names it in full ("hdfs://host:port/a", "file:/a"); "" after a
+// failure.
+std::string qualified(Java &java, hdfsFS fs, const std::string &path) {
+  LocalRef<jobject> given = java.path(path);
+  LocalRef<jobject> full =
+      java.call(fs, "org/apache/hadoop/fs/FileSystem", "makeQualified",
+                "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/Path;", given.get());
+  LocalRef<jobject> text =
+      java.call(full.get(), "org/apache/hadoop/fs/Path", "toString", "()Ljava/lang/String;");
+  return java ? java.text(text.get()) : "";
+}
+
+// A directory copied onto itself or into itself would never end: refused before anything is
+// made, as the copy operation refuses it.
+int refuseIntoItself(Shell &shell, const char *command, const std::string &from, hdfsFS source,
+                     hdfsFS destination, const std::string &landed) {
+  Java java(shell.session);
+  std::string whole = qualified(java, source, from);
+  std::string target = qualified(java, destination, landed);
+  if (!java) return localFailure(command, landed, java.error());
+  if (target == whole) {
+    return localFailure(command, from, "is its own destination; nothing was copied");
+  }
+  if (target.rfind(whole + "/", 0) == 0) {
+    return localFailure(command, from,
+                        "would land inside itself, at " + target + "; nothing was copied");
+  }
+  return kSucceeded;
+}
+
 // The files below a local directory, with their directories made on the file system first. A
 // link back to a directory above is refused, not followed round.
 int planPut(Shell &shell, const std::string &local, const std::string &path,
@@ -450,39 +480,58 @@ int planPut(Shell &shell, const std::string &local, const std::string &path,
   return error ? localFailure("put", local, error.message()) : kSucceeded;
 }
 
-// One file of a tree upload, copied inside the JVM in one call (which, unlike the stream
-// operations, holds no lock of the module's, so that the files go up side by side).
-int putCopied(Shell &shell, hdfsFS localFs, const TreeFile &file) {
-  if (int refused = refuseExisting(shell, "put", present(shell, shell.fs, file.to), file.to)) {
+// One file of a tree, copied by Hadoop's FileUtil.copy in one Java call with the destination's
+// own configuration. The module's stream operations open and close every stream under one lock,
+// and its copy operation reads a fresh configuration on each call: either would keep the threads
+// of a tree waiting on each other. A failed copy deletes what it wrote.
+int copyFileInJava(Shell &shell, const char *command, hdfsFS source, hdfsFS destination,
+                   const TreeFile &file) {
+  if (int refused = refuseExisting(shell, command, present(shell, destination, file.to), file.to)) {
     return refused;
   }
-  Session &session = shell.session;
-  int32_t status = 0;
-  std::u16string from = qx(file.from), to = qx(file.to);
-  if (session.ops().hdfsCopy(session.dfs(), session.context(), &status, localFs, from.c_str(),
-                             shell.fs, to.c_str()) != 0) {
-    int result = done(shell, false, "put", file.from);
-    session.ops().hdfsDelete(session.dfs(), session.context(), &status, shell.fs, to.c_str());
+  std::string cause;
+  {
+    Java java(shell.session);
+    LocalRef<jobject> configuration =
+        java.call(destination, "org/apache/hadoop/fs/FileSystem", "getConf",
+                  "()Lorg/apache/hadoop/conf/Configuration;");
+    LocalRef<jobject> from = java.path(file.from), to = java.path(file.to);
+    jboolean copied = java.valueStatic<jboolean>(
+        "org/apache/hadoop/fs/FileUtil", "copy",
+        "(Lorg/apache/hadoop/fs/FileSystem;Lorg/apache/hadoop/fs/Path;Lorg/apache/hadoop/fs/"
+        "FileSystem;Lorg/apache/hadoop/fs/Path;ZZLorg/apache/hadoop/conf/Configuration;)Z",
+        source, from.get(), destination, to.get(), JNI_FALSE,
+        shell.flag('f') ? JNI_TRUE : JNI_FALSE, configuration.get());
+    cause = !java ? java.error() : copied ? "" : "not copied";
+  }
+  if (cause.empty()) return kSucceeded;
+  // What another writer made at that name in the meantime stays.
+  if (cause.find("File exists") == std::string::npos) {
+    Session &session = shell.session;
+    int32_t status = 0;
+    std::u16string to = qx(file.to);
+    session.ops().hdfsDelete(session.dfs(), session.context(), &status, destination, to.c_str());
     session.forget();
-    return result;
   }
-  if (shell.flag('p')) {
-    struct stat info;
-    if (stat(file.from.c_str(), &info) == 0) keepLocalAttributes(shell, info, file.to);
-  }
-  return kSucceeded;
+  return localFailure(command, file.from, cause);
 }
 
 int putTree(Shell &shell, const std::string &local, const std::string &path) {
   if (!fs::is_directory(local)) return putFile(shell, local, path);
+  hdfsFS localFs = localConnection(shell);
+  if (!localFs) return kFailed;
+  if (int refused = refuseIntoItself(shell, "put", local, localFs, shell.fs, path)) return refused;
   std::vector<TreeFile> files;
   std::vector<std::pair<dev_t, ino_t>> above;
   int planned = planPut(shell, local, path, above, files);
   if (planned != kSucceeded) return planned;
-  hdfsFS localFs = localConnection(shell);
-  if (!localFs) return kFailed;
   return copyFiles(shell, "put", local, files, [localFs](Shell &worker, const TreeFile &file) {
-    return putCopied(worker, localFs, file);
+    int result = copyFileInJava(worker, "put", localFs, worker.fs, file);
+    struct stat info;
+    if (result == kSucceeded && worker.flag('p') && stat(file.from.c_str(), &info) == 0) {
+      keepLocalAttributes(worker, info, file.to);
+    }
+    return result;
   });
 }
 
@@ -620,36 +669,6 @@ int putOne(Shell &shell, const std::string &local, const std::string &destinatio
   return putTree(shell, local, landing(shell, shell.fs, local, destination));
 }
 
-// A path as its file system names it in full ("hdfs://host:port/a", "file:/a"); "" after a
-// failure.
-std::string qualified(Java &java, hdfsFS fs, const std::string &path) {
-  LocalRef<jobject> given = java.path(path);
-  LocalRef<jobject> full =
-      java.call(fs, "org/apache/hadoop/fs/FileSystem", "makeQualified",
-                "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/Path;", given.get());
-  LocalRef<jobject> text =
-      java.call(full.get(), "org/apache/hadoop/fs/Path", "toString", "()Ljava/lang/String;");
-  return java ? java.text(text.get()) : "";
-}
-
-// A directory copied onto itself or into itself would never end: refused before anything is
-// made, as the copy operation refuses it.
-int refuseIntoItself(Shell &shell, const Location &from, hdfsFS source, hdfsFS destination,
-                     const std::string &landed) {
-  Java java(shell.session);
-  std::string whole = qualified(java, source, from.path);
-  std::string target = qualified(java, destination, landed);
-  if (!java) return localFailure("cp", landed, java.error());
-  if (target == whole) {
-    return localFailure("cp", from.path, "is its own destination; nothing was copied");
-  }
-  if (target.rfind(whole + "/", 0) == 0) {
-    return localFailure("cp", from.path,
-                        "would land inside itself, at " + target + "; nothing was copied");
-  }
-  return kSucceeded;
-}
-
 // The files below a directory of one file system, with their directories made on the other.
 int planCopy(Shell &shell, hdfsFS source, const std::string &from, hdfsFS destination,
              const std::string &to, int depth, std::vector<TreeFile> &files) {
@@ -682,21 +701,14 @@ int planCopy(Shell &shell, hdfsFS source, const std::string &from, hdfsFS destin
 // operation.
 int copyDirectory(Shell &shell, const Location &from, hdfsFS source, hdfsFS destination,
                   const std::string &landed) {
-  if (int refused = refuseIntoItself(shell, from, source, destination, landed)) return refused;
+  if (int refused = refuseIntoItself(shell, "cp", from.path, source, destination, landed)) {
+    return refused;
+  }
   std::vector<TreeFile> files;
   int result = planCopy(shell, source, from.path, destination, landed, 0, files);
   if (result == kSucceeded) {
     result = copyFiles(shell, "cp", from.path, files, [&](Shell &worker, const TreeFile &file) {
-      if (int refused =
-              refuseExisting(worker, "cp", present(worker, destination, file.to), file.to)) {
-        return refused;
-      }
-      Session &session = worker.session;
-      int32_t status = 0;
-      std::u16string fromText = qx(file.from), toText = qx(file.to);
-      bool ok = session.ops().hdfsCopy(session.dfs(), session.context(), &status, source,
-                                       fromText.c_str(), destination, toText.c_str()) == 0;
-      return done(worker, ok, "cp", file.from);
+      return copyFileInJava(worker, "cp", source, destination, file);
     });
   }
   if (result == kSucceeded && shell.flag('p')) {
