@@ -473,8 +473,8 @@ const std::vector<Command> &commands() {
       {"tail", "[-f] PATH", "print the last KiB of a file", "f", 1, 1, tail,
        "  -f  go on printing what is appended, looked for each second, until interrupted\n", false,
        kPaths},
-      {"text", "PATH...", "print files, decompressed by their suffix (.gz, .bz2, .deflate...)", "",
-       1, kAny, text, "", false, kPaths},
+      {"text", "PATH...", "print files, decompressed by their suffix (.gz, .bz2)", "", 1, kAny,
+       text, "", false, kPaths},
       {"get", "[-r] [-f] [-p] [-t N] PATH... LOCAL",
        "copy to a local file (or into a local directory)", "rfpt", 2, kAny, get,
        "  -r  copy a directory with everything below it\n"
@@ -532,9 +532,8 @@ const std::vector<Command> &commands() {
       {"touch", "PATH...", "make empty files, or set the times of existing ones to now", "", 1,
        kAny, touch, "", false, kPaths},
       {"test", "-e|-d|-f|-s|-z PATH",
-       "exit status 0 when the path is there (-e), a directory (-d),"
-       " a file (-f), not empty (-s), empty (-z)",
-       "edfsz", 1, 1, testPath, "", false, kPaths},
+       "exit status 0 when the path is there, a directory, a file, not empty, empty", "edfsz", 1, 1,
+       testPath, "", false, kPaths},
       {"du", "[-s] [-h] PATH...", "bytes below each path (each entry of a directory)", "sh", 1,
        kAny, diskUsage,
        "  -s  one line for each path\n"

@@ -40,11 +40,16 @@ void usage(FILE *out) {
           "                  as the storage engine does: file system, user, class path\n"
           "  --verbose       every report of the modules, the Java exceptions, Hadoop's log\n"
           "  --quiet         no progress line\n"
-          "  --json          ls, stat, df, blocks and config print one JSON document\n"
+          "  --json          ls, stat, du, count, find, checksum, df, blocks and config print\n"
+          "                  one JSON document\n"
           "commands (qxdfs help COMMAND tells more):\n");
   for (const Command &command : commands()) {
     std::string call = std::string(command.name) + " " + command.arguments;
-    fprintf(out, "  %-34s %s\n", call.c_str(), command.summary);
+    if (call.size() > 34) {
+      fprintf(out, "  %s\n  %-34s %s\n", call.c_str(), "", command.summary);
+    } else {
+      fprintf(out, "  %-34s %s\n", call.c_str(), command.summary);
+    }
   }
   fprintf(out, "exit status: 0 success, 1 an operation failed, 2 usage\n");
 }
