@@ -940,14 +940,14 @@ int getMerge(Shell &shell, const std::vector<std::string> &arguments) {
     hdfsPathInfo *info = infoOf(shell, "getmerge", arguments[i]);
     if (!info) return kFailed;
     bool directory = info->kind == HDFS_KIND_DIRECTORY;
-    if (!directory) files.emplace_back(arguments[i], info->size);
+    if (!directory) files.emplace_back(arguments[i], static_cast<int64_t>(info->size));
     release(shell, info, 1);
     hdfsPathInfo *entries = nullptr;
     int32_t count = 0;
     if (directory && !listOf(shell, "getmerge", arguments[i], entries, count)) return kFailed;
     for (int32_t j = 0; j < count; j++) {
       if (entries[j].kind != HDFS_KIND_DIRECTORY) {
-        files.emplace_back(shortName(entries[j].name), entries[j].size);
+        files.emplace_back(shortName(entries[j].name), static_cast<int64_t>(entries[j].size));
       }
     }
     release(shell, entries, count);
