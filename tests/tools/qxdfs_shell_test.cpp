@@ -72,8 +72,14 @@ class QxdfsShellTest : public ::testing::Test {
     }
   }
 
-  // What both file systems must answer alike.
-  std::vector<Case> commonCases(const std::string &sum) {
+  // What both file systems must answer alike, but for the checksum they keep and the replicas
+  // of a new file.
+  std::vector<Case> commonCases(const std::string &sum, int replicas) {
+    auto du = [replicas](int bytes, const std::string &path) {
+      std::string size = std::to_string(bytes), consumed = std::to_string(bytes * replicas);
+      return size + std::string(14 - size.size(), ' ') + consumed +
+             std::string(14 - consumed.size(), ' ') + path + "\n";
+    };
     std::string gz = std::to_string(fs::file_size(local + "/logs/2026-01/a.gz"));
     struct stat kept;
     ::stat((directory + "/kept").c_str(), &kept);
@@ -101,6 +107,8 @@ class QxdfsShellTest : public ::testing::Test {
              "            0                  0 R/e\nR/logs/2026-02/b.txt\nR/logs/2026-02/" +
              kEmoji + ".txt\nR/logs/2027-01/c.txt\nR/logs/2026-01\nR/logs/2026-02\nR/q/stXr\t" +
              sum + "\n"},
+        {"du -s 'R/logs/2026-0[2]' \\; du R/q", 0,
+         du(13, "R/logs/2026-02") + du(5, "R/q/st*r") + du(2, "R/q/stXr")},
         {"test -f R/e", 1, ""},
         {"test -z R/q/stXr", 1, ""},
         {"test -e R/none", 1, ""},
@@ -131,7 +139,7 @@ class QxdfsShellTest : public ::testing::Test {
 };
 
 TEST_F(QxdfsShellTest, PatternsAndCommandsReadTheLocalFileSystemAsHadoopsShell) {
-  runCases("", local, commonCases("NONE\t"));
+  runCases("", local, commonCases("NONE\t", 1));
   checkResults(local, local);
   Outcome piped =
       runCommand("printf 'from stdin' | " + std::string(QX_QXDFS) + " put - " + local +
@@ -170,7 +178,8 @@ TEST_F(QxdfsShellTest, PatternsAndCommandsReadHdfsAsHadoopsShell) {
   runCases(
       options, "/t",
       commonCases("MD5-of-0MD5-of-"
-                  "512CRC32C\t0000020000000000000000000c2d4923cde59ed94a0a916ff9c0506500000000"));
+                  "512CRC32C\t0000020000000000000000000c2d4923cde59ed94a0a916ff9c0506500000000",
+                  3));
   ASSERT_EQ(qxdfs(options + "get -r /t " + directory + "/back").status, 0);
   checkResults("/t", directory + "/back");
 
