@@ -251,23 +251,19 @@ std::vector<uint16_t> EmbeddedCluster::dataNodePorts() {
 }
 
 bool EmbeddedCluster::stopDataNode(int index) {
-  std::string answer;
-  return command("stopdn " + std::to_string(index), answer);
+  return command("stopdn " + std::to_string(index));
 }
 
 bool EmbeddedCluster::restartDataNode(int index) {
-  std::string answer;
-  return command("restartdn " + std::to_string(index), answer);
+  return command("restartdn " + std::to_string(index));
 }
 
 bool EmbeddedCluster::stopNodeManager(int index) {
-  std::string answer;
-  return command("stopnm " + std::to_string(index), answer);
+  return command("stopnm " + std::to_string(index));
 }
 
 bool EmbeddedCluster::startNodeManager(int index) {
-  std::string answer;
-  return command("startnm " + std::to_string(index), answer);
+  return command("startnm " + std::to_string(index));
 }
 
 int EmbeddedCluster::failover() {
@@ -276,16 +272,18 @@ int EmbeddedCluster::failover() {
 }
 
 bool EmbeddedCluster::stopNameNode(int index) {
-  std::string answer;
-  return command("stopnn " + std::to_string(index), answer);
+  return command("stopnn " + std::to_string(index));
 }
 
 bool EmbeddedCluster::startNameNode(int index) {
-  std::string answer;
-  return command("startnn " + std::to_string(index), answer);
+  return command("startnn " + std::to_string(index));
 }
 
 bool EmbeddedCluster::populate(const std::string &directory, int count) {
+  return command("populate " + directory + " " + std::to_string(count));
+}
+
+bool EmbeddedCluster::command(const std::string &line) {
   std::string answer;
-  return command("populate " + directory + " " + std::to_string(count), answer);
+  return command(line, answer);
 }

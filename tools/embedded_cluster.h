@@ -58,6 +58,8 @@ class EmbeddedCluster {
  private:
   // Sends a command line to the launcher; its answer after "ok ", or false with error().
   bool command(const std::string &line, std::string &answer);
+  // The same for a command whose answer says nothing but ok.
+  bool command(const std::string &line);
 
   pid_t child_ = -1;
   int input_ = -1;

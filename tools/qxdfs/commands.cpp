@@ -42,6 +42,10 @@ void release(Shell &shell, hdfsPathInfo *entries, int32_t count) {
   shell.session.ops().hdfsReleasePathInfo(shell.session.dfs(), nullptr, entries, count);
 }
 
+std::string sizeText(const Shell &shell, int64_t bytes) {
+  return shell.flag('h') ? humanSize(bytes) : std::to_string(bytes);
+}
+
 hdfsFS connectionOf(Shell &shell, const Location &location) {
   return location.ownTarget ? shell.session.connect(location.target, shell.user) : shell.fs;
 }
@@ -70,18 +74,6 @@ bool listOf(Shell &shell, const char *command, const std::string &path, hdfsPath
 namespace {
 
 constexpr size_t kAny = SIZE_MAX;
-
-// An operation over each path argument; the worst exit status.
-template <typename Each>
-int forEach(const std::vector<std::string> &paths, Each each) {
-  int status = kSucceeded;
-  for (const std::string &path : paths) status = std::max(status, each(path));
-  return status;
-}
-
-std::string sizeText(const Shell &shell, int64_t bytes) {
-  return shell.flag('h') ? humanSize(bytes) : std::to_string(bytes);
-}
 
 void printEntry(const Shell &shell, const hdfsPathInfo &entry, std::vector<std::string> &json) {
   if (shell.json) {

@@ -1,6 +1,7 @@
 // The commands of qxdfs, each over the dfslink operations of one connection.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -63,13 +64,24 @@ struct Command {
 const std::vector<Command> &commands();
 const Command *findCommand(const std::string &name);
 
+// An operation over each path argument; the worst exit status.
+template <typename Each>
+int forEach(const std::vector<std::string> &paths, Each each) {
+  int status = kSucceeded;
+  for (const std::string &path : paths) status = std::max(status, each(path));
+  return status;
+}
+
+// A size in bytes, or with -h in K, M, G.
+std::string sizeText(const Shell &shell, int64_t bytes);
+
 // The commands that move file contents (transfer.cpp).
 int cat(Shell &shell, const std::vector<std::string> &arguments);
 int get(Shell &shell, const std::vector<std::string> &arguments);
 int put(Shell &shell, const std::vector<std::string> &arguments);
 int copy(Shell &shell, const std::vector<std::string> &arguments);
 int move(Shell &shell, const std::vector<std::string> &arguments);
-// The commands that describe what is there (inspect.cpp).
+// The commands that describe what is there (survey.cpp).
 int diskUsage(Shell &shell, const std::vector<std::string> &arguments);
 int countPaths(Shell &shell, const std::vector<std::string> &arguments);
 int testPath(Shell &shell, const std::vector<std::string> &arguments);

@@ -102,13 +102,18 @@ int64_t sizeOf(Shell &shell, QXMessageContext *context, hdfsFS fs, const std::st
   return size;
 }
 
+// Whether a path of a connection is a directory.
+bool isDirectory(Shell &shell, hdfsFS fs, const std::string &path) {
+  bool directory = false;
+  bool there = sizeOf(shell, shell.session.context(), fs, path, &directory) >= 0;
+  shell.session.forget();
+  return there && directory;
+}
+
 // Where a copy lands: into an existing directory under the source's name, else the path itself.
 std::string landing(Shell &shell, hdfsFS fs, const std::string &source,
                     const std::string &destination) {
-  bool directory = false;
-  bool there = sizeOf(shell, shell.session.context(), fs, destination, &directory) >= 0;
-  shell.session.forget();
-  return there && directory ? joined(destination, baseName(source)) : destination;
+  return isDirectory(shell, fs, destination) ? joined(destination, baseName(source)) : destination;
 }
 
 // Whether a path of a connection is there.
@@ -298,24 +303,26 @@ int copyFiles(Shell &shell, const char *command, const std::string &name,
   return worst;
 }
 
-// The files below a directory of the file system, with their local directories made first.
-int planGet(Shell &shell, const std::string &path, const std::string &local, int depth,
-            std::vector<TreeFile> &files) {
-  if (depth > kDeepest) return localFailure("get", path, "too deep (a loop of links?)");
-  std::error_code error;
-  fs::create_directories(local, error);
-  if (error) return localFailure("get", local, error.message());
+// The files below a directory of a file system, each directory made first by makeDirectory
+// (a local one for get, one on the other file system for cp).
+template <typename MakeDirectory>
+int planTree(Shell &shell, const char *command, hdfsFS source, const std::string &from,
+             const std::string &to, int depth, std::vector<TreeFile> &files,
+             MakeDirectory makeDirectory) {
+  if (depth > kDeepest) return localFailure(command, from, "too deep (a loop of links?)");
+  if (int failed = makeDirectory(to)) return failed;
   hdfsPathInfo *entries = nullptr;
   int32_t count = 0;
-  if (!listOf(shell, "get", path, entries, count)) return kFailed;
+  if (!listOf(shell, command, from, entries, count, source)) return kFailed;
   int result = kSucceeded;
   for (int32_t i = 0; i < count && result == kSucceeded; i++) {
-    std::string from = shortName(entries[i].name);
-    std::string to = joined(local, baseName(from));
+    std::string name = baseName(shortName(entries[i].name));
     if (entries[i].kind == HDFS_KIND_DIRECTORY) {
-      result = planGet(shell, from, to, depth + 1, files);
+      result = planTree(shell, command, source, joined(from, name), joined(to, name), depth + 1,
+                        files, makeDirectory);
     } else {
-      files.push_back({from, to, entries[i].size, attributesOf(entries[i])});
+      files.push_back(
+          {joined(from, name), joined(to, name), entries[i].size, attributesOf(entries[i])});
     }
   }
   release(shell, entries, count);
@@ -328,7 +335,11 @@ int getTree(Shell &shell, const hdfsPathInfo &from, const std::string &local) {
   if (from.kind != HDFS_KIND_DIRECTORY) {
     return getFile(shell, {path, local, from.size, attributesOf(from)});
   }
-  int planned = planGet(shell, path, local, 0, files);
+  int planned = planTree(shell, "get", shell.fs, path, local, 0, files, [](const std::string &to) {
+    std::error_code error;
+    fs::create_directories(to, error);
+    return error ? localFailure("get", to, error.message()) : kSucceeded;
+  });
   return planned != kSucceeded ? planned : copyFiles(shell, "get", path, files, getFile);
 }
 
@@ -623,14 +634,6 @@ int eachSource(const char *command, const std::vector<std::string> &arguments, b
   return status;
 }
 
-// Whether a path of a connection is a directory.
-bool isDirectory(Shell &shell, hdfsFS fs, const std::string &path) {
-  bool directory = false;
-  bool there = sizeOf(shell, shell.session.context(), fs, path, &directory) >= 0;
-  shell.session.forget();
-  return there && directory;
-}
-
 // Standard input to standard output (cat -).
 int catInput() {
   std::vector<char> buffer(kChunk);
@@ -669,34 +672,6 @@ int putOne(Shell &shell, const std::string &local, const std::string &destinatio
   return putTree(shell, local, landing(shell, shell.fs, local, destination));
 }
 
-// The files below a directory of one file system, with their directories made on the other.
-int planCopy(Shell &shell, hdfsFS source, const std::string &from, hdfsFS destination,
-             const std::string &to, int depth, std::vector<TreeFile> &files) {
-  if (depth > kDeepest) return localFailure("cp", from, "too deep (a loop of links?)");
-  Session &session = shell.session;
-  int32_t status = 0;
-  std::u16string text = qx(to);
-  if (session.ops().hdfsCreateDirectory(session.dfs(), session.context(), &status, destination,
-                                        text.c_str()) != 0) {
-    return done(shell, false, "cp", to, "cannot be made (a file is in the way)");
-  }
-  hdfsPathInfo *entries = nullptr;
-  int32_t count = 0;
-  if (!listOf(shell, "cp", from, entries, count, source)) return kFailed;
-  int result = kSucceeded;
-  for (int32_t i = 0; i < count && result == kSucceeded; i++) {
-    std::string name = baseName(shortName(entries[i].name));
-    if (entries[i].kind == HDFS_KIND_DIRECTORY) {
-      result = planCopy(shell, source, joined(from, name), destination, joined(to, name), depth + 1,
-                        files);
-    } else {
-      files.push_back({joined(from, name), joined(to, name), entries[i].size, {}});
-    }
-  }
-  release(shell, entries, count);
-  return result;
-}
-
 // A directory copied file by file on several threads, each file in one call of the copy
 // operation.
 int copyDirectory(Shell &shell, const Location &from, hdfsFS source, hdfsFS destination,
@@ -705,7 +680,15 @@ int copyDirectory(Shell &shell, const Location &from, hdfsFS source, hdfsFS dest
     return refused;
   }
   std::vector<TreeFile> files;
-  int result = planCopy(shell, source, from.path, destination, landed, 0, files);
+  int result =
+      planTree(shell, "cp", source, from.path, landed, 0, files, [&](const std::string &to) {
+        Session &session = shell.session;
+        int32_t status = 0;
+        std::u16string text = qx(to);
+        bool made = session.ops().hdfsCreateDirectory(session.dfs(), session.context(), &status,
+                                                      destination, text.c_str()) == 0;
+        return done(shell, made, "cp", to, "cannot be made (a file is in the way)");
+      });
   if (result == kSucceeded) {
     result = copyFiles(shell, "cp", from.path, files, [&](Shell &worker, const TreeFile &file) {
       return copyFileInJava(worker, "cp", source, destination, file);
@@ -858,14 +841,16 @@ int text(Shell &shell, const std::vector<std::string> &arguments) {
 int get(Shell &shell, const std::vector<std::string> &arguments) {
   Interruptible interruptible;
   const std::string &destination = arguments.back();
-  return eachSource("get", arguments, fs::is_directory(destination),
+  bool intoDirectory = arguments.size() > 2 && fs::is_directory(destination);
+  return eachSource("get", arguments, intoDirectory,
                     [&](const std::string &path) { return getOne(shell, path, destination); });
 }
 
 int put(Shell &shell, const std::vector<std::string> &arguments) {
   Interruptible interruptible;
   const std::string &destination = arguments.back();
-  return eachSource("put", arguments, isDirectory(shell, shell.fs, destination),
+  bool intoDirectory = arguments.size() > 2 && isDirectory(shell, shell.fs, destination);
+  return eachSource("put", arguments, intoDirectory,
                     [&](const std::string &local) { return putOne(shell, local, destination); });
 }
 

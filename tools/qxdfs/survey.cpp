@@ -41,10 +41,6 @@ bool summarize(Shell &shell, const char *command, Summary &summary) {
   return false;
 }
 
-std::string sizeText(const Shell &shell, jlong bytes) {
-  return shell.flag('h') ? humanSize(bytes) : std::to_string(bytes);
-}
-
 // The paths du reports for an argument: the argument itself with -s or when it is a file, else
 // what its directory holds.
 bool duPaths(Shell &shell, const std::string &path, std::vector<std::string> &paths) {
@@ -102,14 +98,12 @@ std::string quotaText(const Shell &shell, jlong quota, jlong used, bool remainin
 
 int countPaths(Shell &shell, const std::vector<std::string> &arguments) {
   std::vector<std::string> json;
-  int status = kSucceeded;
-  for (const std::string &path : arguments) {
+  int status = forEach(arguments, [&](const std::string &path) {
     Summary summary{path};
     hdfsPathInfo *info = infoOf(shell, "count", path);
-    if (!info || (release(shell, info, 1), !summarize(shell, "count", summary))) {
-      status = kFailed;
-      continue;
-    }
+    if (!info) return kFailed;
+    release(shell, info, 1);
+    if (!summarize(shell, "count", summary)) return kFailed;
     jlong names = summary.files + summary.directories;
     if (shell.json) {
       std::string quotas = shell.flag('q')
@@ -120,7 +114,7 @@ int countPaths(Shell &shell, const std::vector<std::string> &arguments) {
                      ",\"directories\":" + std::to_string(summary.directories) +
                      ",\"files\":" + std::to_string(summary.files) +
                      ",\"bytes\":" + std::to_string(summary.bytes) + quotas + "}");
-      continue;
+      return kSucceeded;
     }
     if (shell.flag('q')) {
       printf("%12s %15s %15s %15s ", quotaText(shell, summary.quota, names, false).c_str(),
@@ -131,7 +125,8 @@ int countPaths(Shell &shell, const std::vector<std::string> &arguments) {
     printf("%12lld %12lld %18s %s\n", static_cast<long long>(summary.directories),
            static_cast<long long>(summary.files), sizeText(shell, summary.bytes).c_str(),
            path.c_str());
-  }
+    return kSucceeded;
+  });
   if (shell.json) printf("{\"entries\":%s}\n", jsonArray(json).c_str());
   return status;
 }
@@ -182,13 +177,9 @@ std::string hexText(JNIEnv *env, jbyteArray bytes) {
 int checksum(Shell &shell, const std::vector<std::string> &arguments) {
   const char *checksumClass = "org/apache/hadoop/fs/FileChecksum";
   std::vector<std::string> json;
-  int status = kSucceeded;
-  for (const std::string &path : arguments) {
+  int status = forEach(arguments, [&](const std::string &path) {
     hdfsPathInfo *info = infoOf(shell, "checksum", path);
-    if (!info) {
-      status = kFailed;
-      continue;
-    }
+    if (!info) return kFailed;
     release(shell, info, 1);
     Java java(shell.session);
     LocalRef<jobject> given = java.path(path);
@@ -203,8 +194,7 @@ int checksum(Shell &shell, const std::vector<std::string> &arguments) {
                                   : LocalRef<jobject>(java.env(), nullptr);
     if (!java) {
       fprintf(stderr, "qxdfs: checksum: %s: %s\n", path.c_str(), java.error().c_str());
-      status = kFailed;
-      continue;
+      return kFailed;
     }
     std::string name = sum ? java.text(algorithm.get()) : "NONE";
     std::string hex = hexText(java.env(), static_cast<jbyteArray>(bytes.get()));
@@ -214,7 +204,8 @@ int checksum(Shell &shell, const std::vector<std::string> &arguments) {
     } else {
       printf("%s\t%s\t%s\n", path.c_str(), name.c_str(), hex.c_str());
     }
-  }
+    return kSucceeded;
+  });
   if (shell.json) printf("{\"entries\":%s}\n", jsonArray(json).c_str());
   return status;
 }
@@ -364,48 +355,35 @@ std::string formatted(const std::string &format, const hdfsPathInfo &info) {
 }  // namespace
 
 int statFormatted(Shell &shell, const std::string &format, const std::vector<std::string> &paths) {
-  int status = kSucceeded;
-  for (const std::string &path : paths) {
+  return forEach(paths, [&](const std::string &path) {
     hdfsPathInfo *info = infoOf(shell, "stat", path);
-    if (!info) {
-      status = kFailed;
-      continue;
-    }
+    if (!info) return kFailed;
     printf("%s\n", formatted(format, *info).c_str());
     release(shell, info, 1);
-  }
-  return status;
+    return kSucceeded;
+  });
 }
 
 // rmdir: only an empty directory goes.
 int removeDirectory(Shell &shell, const std::vector<std::string> &paths) {
-  int status = kSucceeded;
   Session &session = shell.session;
-  for (const std::string &path : paths) {
+  return forEach(paths, [&](const std::string &path) {
     hdfsPathInfo *info = infoOf(shell, "rmdir", path);
-    if (!info) {
-      status = kFailed;
-      continue;
-    }
+    if (!info) return kFailed;
     bool directory = info->kind == HDFS_KIND_DIRECTORY;
     release(shell, info, 1);
+    if (!directory) return done(shell, false, "rmdir", path, "is not a directory");
     hdfsPathInfo *entries = nullptr;
     int32_t count = 0;
-    if (!directory) {
-      status = done(shell, false, "rmdir", path, "is not a directory");
-    } else if (!listOf(shell, "rmdir", path, entries, count)) {
-      status = kFailed;
-    } else if (release(shell, entries, count), count > 0) {
-      status = done(shell, false, "rmdir", path, "directory is not empty");
-    } else {
-      int32_t result = 0;
-      std::u16string text = qx(path);
-      bool ok = session.ops().hdfsDelete(session.dfs(), session.context(), &result, shell.fs,
-                                         text.c_str()) == 0;
-      status = std::max(status, done(shell, ok, "rmdir", path));
-    }
-  }
-  return status;
+    if (!listOf(shell, "rmdir", path, entries, count)) return kFailed;
+    release(shell, entries, count);
+    if (count > 0) return done(shell, false, "rmdir", path, "directory is not empty");
+    int32_t result = 0;
+    std::u16string text = qx(path);
+    bool ok = session.ops().hdfsDelete(session.dfs(), session.context(), &result, shell.fs,
+                                       text.c_str()) == 0;
+    return done(shell, ok, "rmdir", path);
+  });
 }
 
 }  // namespace qxdfs
