@@ -159,10 +159,11 @@ TEST_F(EnvironmentTest, WithoutAKeptClassPathNoItemIsAddedAndNoFlagSet) {
   });
 }
 
-// The flags of the calling thread's entry.
+// The flags of the calling thread's entry, read under the lock other threads grow the table with.
 uint32_t ownFlags(BridgeState *bridge) {
   QXKernel *kernel = hostkernel::kernel();
   uint32_t id = kernel->currentThreadId(kernel);
+  extframe::MutexLock lock(bridge->jvmMutex);
   for (int32_t i = 0; i < bridge->threadCount; i++) {
     if (bridge->threadEntries[i].threadId == id) return bridge->threadEntries[i].flags;
   }
