@@ -66,6 +66,7 @@ void *newExmlExtension();
 void *newIoeExtension();
 QXJniExtension *newJniExtension();
 std::string moduleDirectory();
+std::string hostLibraryPath();
 std::string hostLibraryDirectory();
 
 }  // namespace hostkernel

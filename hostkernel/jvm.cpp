@@ -1,6 +1,7 @@
 // qxjni: one JVM per process, created in-process from the JDK's libjvm and kept for the life of
-// the process. Its system class loader is the project's appendable loader, so class-path items
-// added later are seen by FindClass on every attached thread.
+// the process. Class-path items added later go to the JDK's own application class loader, the way
+// an agent's jars do, so FindClass sees them on every attached thread; that loader being the
+// system one, its classes can also come from a class data sharing archive.
 #include <dlfcn.h>
 #include <sys/stat.h>
 
@@ -17,7 +18,6 @@ namespace hostkernel {
 namespace {
 
 constexpr uint32_t kJniEyeCatcher = 0x494E4A51;  // "QJNI"
-constexpr char kLoaderClassProperty[] = "-Djava.system.class.loader=qxhost.AppendableClassLoader";
 
 // Hadoop on JDK 17 reflects into these packages.
 constexpr const char *kOpenedPackages[] = {
@@ -30,7 +30,10 @@ struct Jvm {
   bool creationTried = false;
   JavaVM *vm = nullptr;
   jobject loader = nullptr;  // global reference to the system class loader
-  jmethodID addPath = nullptr;
+  jmethodID append = nullptr;
+  jclass system = nullptr;  // global reference to java.lang.System
+  jmethodID setProperty = nullptr;
+  std::vector<std::string> classPath;  // what java.class.path says, kept in step with the loader
   bool itemsAddedSinceApply = false;
 };
 
@@ -67,14 +70,24 @@ std::string libjvmPath() {
   return QXHOST_DEFAULT_LIBJVM;
 }
 
-std::string loaderJarPath() {
-  const char *jar = getenv("QXHOST_LOADER_JAR");
-  return jar && *jar ? jar : hostLibraryDirectory() + "/qxhost-loader.jar";
+// The class path the JVM starts with: QXHOST_CLASS_PATH, else the host library itself. An empty
+// class path would mean the working directory; the library, not being a jar, gives no classes.
+std::string initialClassPath() {
+  const char *given = getenv("QXHOST_CLASS_PATH");
+  return given && *given ? given : hostLibraryPath();
+}
+
+std::vector<std::string> splitClassPath(const std::string &text) {
+  std::vector<std::string> items;
+  std::istringstream parts(text);
+  for (std::string item; std::getline(parts, item, QX_PATH_SEPARATOR);) {
+    if (!item.empty()) items.push_back(item);
+  }
+  return items;
 }
 
 std::vector<std::string> jvmOptions() {
-  std::vector<std::string> options = {"-Djava.class.path=" + loaderJarPath(), kLoaderClassProperty,
-                                      "-Xshare:off"};
+  std::vector<std::string> options = {"-Djava.class.path=" + initialClassPath(), "-Xshare:off"};
   for (std::string &option : hadoopJvmOptions()) options.push_back(option);
   const char *extra = getenv("QXHOST_JVM_OPTIONS");
   std::istringstream words(extra ? extra : "");
@@ -90,26 +103,31 @@ std::vector<std::string> jvmOptions() {
   return options;
 }
 
-// Keeps the system class loader and its addPath method for later class-path items.
+// Keeps the system class loader and the method the JVM's own agent support appends to it with
+// (JNI is not held to module access, and unlike JVMTI's variant it takes directories too), and
+// System.setProperty, to keep java.class.path telling what the loader searches.
 bool bindLoader(JNIEnv *env) {
   jclass classLoader = env->FindClass("java/lang/ClassLoader");
   if (!classLoader) return false;
   jmethodID getSystem =
       env->GetStaticMethodID(classLoader, "getSystemClassLoader", "()Ljava/lang/ClassLoader;");
   jobject loader = getSystem ? env->CallStaticObjectMethod(classLoader, getSystem) : nullptr;
-  if (env->ExceptionCheck()) return false;
   env->DeleteLocalRef(classLoader);
-  if (!loader) return false;
+  if (env->ExceptionCheck() || !loader) return false;
   jclass loaderClass = env->GetObjectClass(loader);
-  jvm().addPath = env->GetMethodID(loaderClass, "addPath", "(Ljava/lang/String;)Z");
+  jvm().append =
+      env->GetMethodID(loaderClass, "appendToClassPathForInstrumentation", "(Ljava/lang/String;)V");
   env->DeleteLocalRef(loaderClass);
-  if (!jvm().addPath) {
-    env->DeleteLocalRef(loader);
-    return false;
-  }
-  jvm().loader = env->NewGlobalRef(loader);
+  jvm().loader = jvm().append ? env->NewGlobalRef(loader) : nullptr;
   env->DeleteLocalRef(loader);
-  return jvm().loader != nullptr;
+  jclass system = jvm().loader ? env->FindClass("java/lang/System") : nullptr;
+  if (!system) return false;
+  jvm().setProperty = env->GetStaticMethodID(
+      system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
+  jvm().system = static_cast<jclass>(env->NewGlobalRef(system));
+  env->DeleteLocalRef(system);
+  jvm().classPath = splitClassPath(initialClassPath());
+  return jvm().setProperty && jvm().system;
 }
 
 JavaVM *createJvm() {
@@ -135,7 +153,7 @@ JavaVM *createJvm() {
   }
   if (!bindLoader(env)) {
     if (env->ExceptionCheck()) env->ExceptionDescribe();
-    fprintf(stderr, "qxjni: the appendable system class loader is missing\n");
+    fprintf(stderr, "qxjni: the system class loader cannot take class-path items\n");
     return nullptr;
   }
   return vm;
@@ -217,25 +235,47 @@ void releaseThread(QXJniExtension *, QXJniExtension *, JNIEnv *) {
   attachment.env = nullptr;
 }
 
-int32_t addPath(JNIEnv *env, const std::string &path) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) return static_cast<int32_t>(QX_IO_NOT_FOUND);
-  std::u16string units =
-      toQXChar(path);  // not NewStringUTF: it would mangle characters beyond the BMP
-  jstring text = env->NewString(reinterpret_cast<const jchar *>(units.data()),
-                                static_cast<jsize>(units.size()));
-  if (!text) {
+jstring newJavaString(JNIEnv *env, const std::string &utf8) {
+  std::u16string units = toQXChar(utf8);  // not NewStringUTF: it would mangle non-BMP characters
+  return env->NewString(reinterpret_cast<const jchar *>(units.data()),
+                        static_cast<jsize>(units.size()));
+}
+
+// Appends a path to the system class loader and sets java.class.path to the whole class path.
+int32_t appendInJava(JNIEnv *env, const std::string &path, const std::string &classPath) {
+  jstring item = newJavaString(env, path);
+  jstring key = item ? newJavaString(env, "java.class.path") : nullptr;
+  jstring value = key ? newJavaString(env, classPath) : nullptr;
+  if (value) env->CallVoidMethod(jvm().loader, jvm().append, item);
+  if (value && !env->ExceptionCheck()) {
+    env->DeleteLocalRef(env->CallStaticObjectMethod(jvm().system, jvm().setProperty, key, value));
+  }
+  for (jstring text : {item, key, value}) env->DeleteLocalRef(text);
+  if (!value) {
     env->ExceptionClear();
     return static_cast<int32_t>(QX_OUT_OF_MEMORY);
   }
-  jboolean added = env->CallBooleanMethod(jvm().loader, jvm().addPath, text);
-  env->DeleteLocalRef(text);
   if (env->ExceptionCheck()) {
     env->ExceptionDescribe();
     return static_cast<int32_t>(QX_OPERATION_FAILED);
   }
-  if (!added) return static_cast<int32_t>(QX_IO_NOT_FOUND);
+  return 0;
+}
+
+// Adds an existing jar or directory to the system class loader and to java.class.path (what the
+// engine's launched jars are given). A path missing at its first lookup would stay dead for the
+// loader, so missing paths are refused; a path already there is not added twice.
+int32_t addPath(JNIEnv *env, const std::string &path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return static_cast<int32_t>(QX_IO_NOT_FOUND);
   std::lock_guard<std::mutex> lock(jvm().mutex);
+  std::vector<std::string> &classPath = jvm().classPath;
+  if (std::find(classPath.begin(), classPath.end(), path) == classPath.end()) {
+    std::string joined;
+    for (const std::string &known : classPath) joined += known + QX_PATH_SEPARATOR;
+    if (int32_t status = appendInJava(env, path, joined + path)) return status;
+    classPath.push_back(path);
+  }
   jvm().itemsAddedSinceApply = true;
   return 0;
 }

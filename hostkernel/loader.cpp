@@ -100,12 +100,14 @@ void *loadModule(QXKernel *kernel, const std::string &name, const std::u16string
 
 }  // namespace
 
-std::string hostLibraryDirectory() {
+std::string hostLibraryPath() {
   Dl_info info;
-  if (!dladdr(reinterpret_cast<void *>(&hostLibraryDirectory), &info) || !info.dli_fname) {
-    return ".";
-  }
-  std::string path = info.dli_fname;
+  if (!dladdr(reinterpret_cast<void *>(&hostLibraryPath), &info) || !info.dli_fname) return "";
+  return info.dli_fname;
+}
+
+std::string hostLibraryDirectory() {
+  std::string path = hostLibraryPath();
   size_t slash = path.rfind(QX_DIR_SEPARATOR);
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }

@@ -9,9 +9,6 @@ import java.io.OutputStream;
 import java.lang.management.ManagementFactory;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
-import java.net.URISyntaxException;
-import java.net.URL;
-import java.net.URLClassLoader;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
 import java.util.ArrayDeque;
@@ -100,35 +97,26 @@ public final class JarDORN {
     System.exit(status);
   }
 
-  /** The -D settings and module options this JVM was started with, but its class loader's. */
+  /** The -D settings and module options this JVM was started with, but its class path. */
   private static List<String> settings() {
     List<String> kept = new ArrayList<>();
     for (String argument : ManagementFactory.getRuntimeMXBean().getInputArguments()) {
       boolean setting = argument.startsWith("-D") || argument.startsWith("--add-opens")
           || argument.startsWith("--add-exports")
           || argument.equals("-XX:+IgnoreUnrecognizedVMOptions");
-      if (setting && !argument.startsWith("-Djava.class.path=")
-          && !argument.startsWith("-Djava.system.class.loader=")) {
+      if (setting && !argument.startsWith("-Djava.class.path=")) {
         kept.add(argument);
       }
     }
     return kept;
   }
 
-  /** This JVM's class path (what its system class loader has been given too), then the jar. */
-  private static String classPath(File jar) throws URISyntaxException {
+  /** This JVM's class path (the host keeps it telling what was added since), then the jar. */
+  private static String classPath(File jar) {
     List<String> items = new ArrayList<>();
     for (String item : System.getProperty("java.class.path", "").split(File.pathSeparator)) {
       if (!item.isEmpty()) {
         items.add(item);
-      }
-    }
-    ClassLoader system = ClassLoader.getSystemClassLoader();
-    if (system instanceof URLClassLoader) {
-      for (URL url : ((URLClassLoader) system).getURLs()) {
-        if (url.getProtocol().equals("file")) {
-          items.add(new File(url.toURI()).getPath());
-        }
       }
     }
     items.add(jar.getAbsolutePath());

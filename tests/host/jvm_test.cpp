@@ -64,6 +64,23 @@ class JniTest : public testsupport::HostTest {
     return exists;
   }
 
+  // java.class.path as the JVM tells it (ASCII here).
+  static std::string classPathProperty(JNIEnv *env) {
+    jclass system = env->FindClass("java/lang/System");
+    jmethodID get =
+        env->GetStaticMethodID(system, "getProperty", "(Ljava/lang/String;)Ljava/lang/String;");
+    jstring key = env->NewStringUTF("java.class.path");
+    auto value = static_cast<jstring>(env->CallStaticObjectMethod(system, get, key));
+    EXPECT_FALSE(env->ExceptionCheck());
+    std::string text(static_cast<size_t>(env->GetStringLength(value)), '\0');
+    env->GetStringUTFRegion(value, 0, env->GetStringLength(value), text.data());
+    for (jobject local :
+         {static_cast<jobject>(system), static_cast<jobject>(key), static_cast<jobject>(value)}) {
+      env->DeleteLocalRef(local);
+    }
+    return text;
+  }
+
   QXJniExtension *jni = nullptr;
 };
 
@@ -76,6 +93,10 @@ TEST_F(JniTest, ItemsAddedAfterTheJvmExistsAreFoundOnASecondNativeThread) {
   EXPECT_FALSE(systemResourceExists(env, "qxtest/resource.txt"));
   EXPECT_EQ(jni->addClassPathItem(jni, env, jar.c_str()), 0);
   EXPECT_EQ(jni->addClassPathItem(jni, env, directory.c_str()), 0);
+  EXPECT_EQ(jni->addClassPathItem(jni, env, jar.c_str()), 0) << "a known item again";
+  std::string classPath = classPathProperty(env);
+  EXPECT_EQ(classPath.substr(classPath.find(jar)), jar + ":" + directory)
+      << "java.class.path tells what launched programs are given";
   EXPECT_EQ(jni->applyClassPath(jni, env), 0);
   EXPECT_EQ(jni->applyClassPath(jni, env), -1) << "nothing added since the last apply";
   jni->releaseThread(jni, jni, env);
