@@ -24,8 +24,11 @@ struct Case {
   std::string err = "";
 };
 
+// Goes on after each root put in: a temporary root may itself hold "R/".
 std::string replaced(std::string text, const std::string &root) {
-  for (size_t at; (at = text.find("R/")) != std::string::npos;) text.replace(at, 1, root);
+  for (size_t at = 0; (at = text.find("R/", at)) != std::string::npos; at += root.size()) {
+    text.replace(at, 1, root);
+  }
   return text;
 }
 
