@@ -64,7 +64,7 @@ class JniTest : public testsupport::HostTest {
     return exists;
   }
 
-  // java.class.path as the JVM tells it (ASCII here).
+  // java.class.path as the JVM tells it.
   static std::string classPathProperty(JNIEnv *env) {
     jclass system = env->FindClass("java/lang/System");
     jmethodID get =
@@ -72,13 +72,14 @@ class JniTest : public testsupport::HostTest {
     jstring key = env->NewStringUTF("java.class.path");
     auto value = static_cast<jstring>(env->CallStaticObjectMethod(system, get, key));
     EXPECT_FALSE(env->ExceptionCheck());
-    std::string text(static_cast<size_t>(env->GetStringLength(value)), '\0');
-    env->GetStringUTFRegion(value, 0, env->GetStringLength(value), text.data());
+    std::u16string units(static_cast<size_t>(env->GetStringLength(value)), u'\0');
+    env->GetStringRegion(value, 0, static_cast<jsize>(units.size()),
+                         reinterpret_cast<jchar *>(units.data()));
     for (jobject local :
          {static_cast<jobject>(system), static_cast<jobject>(key), static_cast<jobject>(value)}) {
       env->DeleteLocalRef(local);
     }
-    return text;
+    return hostkernel::fromQXChar(units);
   }
 
   QXJniExtension *jni = nullptr;
