@@ -2,6 +2,7 @@
 // held against the file system itself (the local one directly, HDFS through a get).
 #include <sys/stat.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <tuple>
@@ -24,10 +25,15 @@ struct Case {
   std::string err = "";
 };
 
-// Goes on after each root put in: a temporary root may itself hold "R/".
+// Only an R that starts a word: a temporary directory's name (put in as it is) may end in R.
 std::string replaced(std::string text, const std::string &root) {
-  for (size_t at = 0; (at = text.find("R/", at)) != std::string::npos; at += root.size()) {
+  for (size_t at = 0; (at = text.find("R/", at)) != std::string::npos;) {
+    if (at > 0 && (isalnum(static_cast<unsigned char>(text[at - 1])) || text[at - 1] == '.')) {
+      at++;
+      continue;
+    }
     text.replace(at, 1, root);
+    at += root.size();
   }
   return text;
 }
