@@ -3,14 +3,17 @@
 // reused for every pass, into a stream opened and closed as hdfsOpenFile and hdfsCloseFile do.
 #include <string_view>
 
+#include "dfslink/hdfs/copy_guard.h"
+#include "dfslink/hdfs/handles.h"
 #include "dfslink/hdfs/operations.h"
 
 namespace dfs {
 namespace {
 
+// FileUtil.copy of a source's status: the guard has asked for it already.
 const char kCopyDescriptor[] =
-    "(Lorg/apache/hadoop/fs/FileSystem;Lorg/apache/hadoop/fs/Path;Lorg/apache/hadoop/fs/"
-    "FileSystem;Lorg/apache/hadoop/fs/Path;ZLorg/apache/hadoop/conf/Configuration;)Z";
+    "(Lorg/apache/hadoop/fs/FileSystem;Lorg/apache/hadoop/fs/FileStatus;Lorg/apache/hadoop/fs/"
+    "FileSystem;Lorg/apache/hadoop/fs/Path;ZZLorg/apache/hadoop/conf/Configuration;)Z";
 const char kUpload[] = "hdfsCopyFromLocal";
 
 // A fresh Configuration, or NULL after its report (nothing left pending).
@@ -31,123 +34,86 @@ struct CopyPaths {
   LocalRef<jobject> destination;
 };
 
-// A path as its file system qualifies it (scheme, authority, absolute), in text; empty after
-// the report when Java failed.
-class QualifiedPath {
- public:
-  QualifiedPath(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env)
-      : dfs_(dfs),
-        context_(context),
-        env_(env),
-        call_(dfs, context, env),
-        path_(env, nullptr),
-        text_(dfs, env, nullptr) {}
+const CopyNames kCopyNames = {"hdfsCopy", "copied", "org.apache.hadoop.fs.FileUtil::copy"};
+const CopyNames kMoveNames = {"hdfsMove", "moved", "org.apache.hadoop.fs.FileUtil::copy(move)"};
+const CopyNames kUploadNames = {kUpload, "uploaded", kUpload};
 
-  bool qualify(hdfsFS fs, jobject path) {
-    jobject qualified = nullptr;
-    if (!call_.onObject(&qualified, fs, kFileSystem, "makeQualified",
-                        "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/Path;", path)) {
-      return failed("org.apache.hadoop.fs.FileSystem::makeQualified");
-    }
-    return take(qualified);
-  }
-  // Where FileUtil.copy puts the source when this path is an existing directory: inside it,
-  // under the source's name.
-  bool resolveInto(hdfsFS fs, const QualifiedPath &source) {
-    jboolean exists = JNI_FALSE;
-    if (!call_.onObject(&exists, fs, kFileSystem, "exists", "(Lorg/apache/hadoop/fs/Path;)Z",
-                        path_.get())) {
-      return failed("org.apache.hadoop.fs.FileSystem::exists");
-    }
-    if (!exists) return true;
-    jobject status = nullptr;
-    if (!call_.onObject(&status, fs, kFileSystem, "getFileStatus",
-                        "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/FileStatus;",
-                        path_.get())) {
-      return failed("org.apache.hadoop.fs.FileSystem::getFileStatus");
-    }
-    LocalRef<jobject> statusRef(env_, status);
-    jboolean directory = JNI_FALSE;
-    jobject name = nullptr;
-    if (!call_.onObject(&directory, status, "org/apache/hadoop/fs/FileStatus", "isDirectory",
-                        "()Z") ||
-        (directory && !call_.onObject(&name, source.path_.get(), kPathClass, "getName",
-                                      "()Ljava/lang/String;"))) {
-      return failed("org.apache.hadoop.fs.FileStatus::isDirectory");
-    }
-    LocalRef<jobject> nameRef(env_, name);
-    if (!directory || env_->GetStringLength(static_cast<jstring>(name)) == 0) return true;
-    jobject inside = bridgeOf(dfs_).constructNewObjectOfClass(
-        dfs_->jvm, context_, env_, kPathClass, "(Lorg/apache/hadoop/fs/Path;Ljava/lang/String;)V",
-        path_.get(), name);
-    if (!inside) return failed("org.apache.hadoop.fs.Path::<init>");
-    return take(inside);
-  }
-
-  const JavaChars &text() const { return text_; }
-  std::u16string_view view() const { return {text_.units(), text_.length()}; }
-
- private:
-  bool take(jobject path) {
-    path_ = LocalRef<jobject>(env_, path);
-    jobject text = nullptr;
-    if (!call_.onObject(&text, path, kPathClass, "toString", "()Ljava/lang/String;")) {
-      return failed("org.apache.hadoop.fs.Path::toString");
-    }
-    LocalRef<jstring> textRef(env_, static_cast<jstring>(text));
-    text_ = JavaChars(dfs_, env_, textRef.get());
-    if (text_) return true;
-    reportError(context_, QX_OUT_OF_MEMORY);
-    return false;
-  }
-  bool failed(const char *methodText) {
-    call_.report(methodText);
-    return false;
-  }
-
-  DfsLinkState *dfs_;
-  QXMessageContext *context_;
-  JNIEnv *env_;
-  JavaCall call_;
-  LocalRef<jobject> path_;
-  JavaChars text_;
+// What one copy or move works with.
+struct Copy {
+  DfsLinkState *dfs;
+  QXMessageContext *context;
+  JNIEnv *env;
+  const CopyNames &names;
+  hdfsFS source, destination;
+  jobject configuration;
+  const char *sourceText, *destinationText;  // as the caller gave them
 };
 
-// Refuses a copy or move whose destination, resolved as FileUtil.copy resolves it, is its source
-// or lies inside it: FileUtil.copy would empty the file (and the move then delete it) or copy a
-// directory into itself without end. Hadoop's own guard compares the two FileSystem objects,
-// which are never the same between two connections. True when the copy may go ahead; false
-// after the report.
-bool apart(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, const char *name,
-           const char *done, hdfsFS source, hdfsFS destination, const CopyPaths &paths,
-           bool intoDirectory = true) {
-  QualifiedPath from(dfs, context, env), to(dfs, context, env);
-  if (!from.qualify(source, paths.source.get()) ||
-      !to.qualify(destination, paths.destination.get()) ||
-      (intoDirectory && !to.resolveInto(destination, from))) {
-    return false;
-  }
-  std::u16string_view a = from.view(), b = to.view();
-  bool same = a == b;
-  bool inside = b.size() > a.size() && b.substr(0, a.size()) == a &&
-                (a.back() == u'/' || b[a.size()] == u'/');
-  if (!same && !inside) return true;
-  if (same) {
-    printText(context, QX_SEVERITY_ERROR, u"%hs: %s and %s are the same file; nothing was %hs.",
-              name, from.text().units(), to.text().units(), done);
-  } else {
-    printText(context, QX_SEVERITY_ERROR,
-              u"%hs: %s would land inside itself, at %s; nothing was %hs.", name,
-              from.text().units(), to.text().units(), done);
-  }
+// Hadoop answers false when it could not complete the work (a source it could not delete, a
+// destination directory it could not make): that is a failure too.
+bool notCompleted(const Copy &copy) {
+  printText(copy.context, QX_SEVERITY_ERROR,
+            u"%hs: Hadoop did not complete the copy of %hs to %hs.", copy.names.operation,
+            copy.sourceText, copy.destinationText);
   return false;
 }
 
-// FileUtil.copy of two Paths; the operation's result.
+// FileUtil.copy of the source (by its status) onto a path; false after the report.
+bool copyInJava(const Copy &copy, jobject sourceStatus, jobject to, bool deleteSource,
+                bool overwrite) {
+  JavaCall call(copy.dfs, copy.context, copy.env);
+  jboolean copied = JNI_FALSE;
+  if (!call.onClass(&copied, "org/apache/hadoop/fs/FileUtil", "copy", kCopyDescriptor, copy.source,
+                    sourceStatus, copy.destination, to, deleteSource ? JNI_TRUE : JNI_FALSE,
+                    overwrite ? JNI_TRUE : JNI_FALSE, copy.configuration)) {
+    call.report(copy.names.methodText);
+    return false;
+  }
+  return copied || notCompleted(copy);
+}
+
+// A file is copied beside where it lands and renamed over that after its last byte; a move then
+// deletes its source. A failure leaves what was there as it was.
+int32_t copyFile(const Copy &copy, const Landing &landing, jobject source, bool move) {
+  LocalRef<jobject> temporary(copy.env, besidePath(copy.dfs, copy.context, copy.env,
+                                                   landing.path.get(), copy.names.methodText));
+  if (!temporary) return kFailed;
+  if (!copyInJava(copy, landing.sourceStatus.get(), temporary.get(), false, false) ||
+      !replaceWith(copy.dfs, copy.context, copy.env, copy.names, copy.destination, temporary.get(),
+                   landing.path.get())) {
+    discard(copy.dfs, copy.context, copy.env, copy.destination, temporary.get());
+    return kFailed;
+  }
+  if (!move) return 0;
+  JavaCall call(copy.dfs, copy.context, copy.env);
+  jboolean deleted = JNI_FALSE;
+  if (!call.onObject(&deleted, copy.source, kFileSystem, "delete",
+                     "(Lorg/apache/hadoop/fs/Path;Z)Z", source, JNI_TRUE)) {
+    call.report(copy.names.methodText);
+    return kFailed;
+  }
+  return deleted || notCompleted(copy) ? 0 : kFailed;
+}
+
+// A directory is copied by FileUtil.copy as it is, merging into one that is there; when there
+// was none, a failed copy removes what it made, unless it moved files there (a move deletes
+// each source file as it goes).
+int32_t copyDirectory(const Copy &copy, const Landing &landing, const CopyPaths &paths, bool move) {
+  if (copyInJava(copy, landing.sourceStatus.get(), paths.destination.get(), move, true)) return 0;
+  if (!move && !landing.existed) {
+    discard(copy.dfs, copy.context, copy.env, copy.destination, landing.path.get(), true);
+  }
+  return kFailed;
+}
+
+// A copy or a move of two Paths; the operation's result.
 int32_t copyPaths(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, JNIEnv *env,
                   hdfsFS source, hdfsFS destination, const CopyPaths &paths, bool move,
-                  const char *name, const char *sourceText, const char *destinationText) {
-  if (!apart(dfs, context, env, name, move ? "moved" : "copied", source, destination, paths)) {
+                  const char *sourceText, const char *destinationText) {
+  const CopyNames &names = move ? kMoveNames : kCopyNames;
+  Landing landing(env);
+  if (!planLanding(dfs, context, env, names, source, paths.source.get(), destination,
+                   paths.destination.get(), landing)) {
     return kFailed;
   }
   LocalRef<jobject> configuration(env, newConfiguration(dfs, context, env));
@@ -155,23 +121,10 @@ int32_t copyPaths(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
     setStatus(status, QX_OPERATION_FAILED);
     return kFailed;
   }
-  JavaCall call(dfs, context, env);
-  jboolean copied = JNI_FALSE;
-  if (!call.onClass(&copied, "org/apache/hadoop/fs/FileUtil", "copy", kCopyDescriptor, source,
-                    paths.source.get(), destination, paths.destination.get(),
-                    move ? JNI_TRUE : JNI_FALSE, configuration.get())) {
-    call.report(move ? "org.apache.hadoop.fs.FileUtil::copy(move)"
-                     : "org.apache.hadoop.fs.FileUtil::copy");
-    return kFailed;
-  }
-  // Hadoop answers false when it could not complete the work (a source it could not delete, a
-  // destination directory it could not make): that is a failure too.
-  if (!copied) {
-    printText(context, QX_SEVERITY_ERROR, u"%hs: Hadoop did not complete the copy of %hs to %hs.",
-              name, sourceText, destinationText);
-    return kFailed;
-  }
-  return 0;
+  Copy copy{dfs,        context,        env, names, source, destination, configuration.get(),
+            sourceText, destinationText};
+  return landing.sourceIsDirectory ? copyDirectory(copy, landing, paths, move)
+                                   : copyFile(copy, landing, paths.source.get(), move);
 }
 
 bool bothConnected(QXMessageContext *context, hdfsFS source, hdfsFS destination, const char *name) {
@@ -264,23 +217,33 @@ bool convertedPath(DfsLinkState *dfs, QXMessageContext *context, const QXChar *p
   return false;
 }
 
-// Refuses an upload onto the local file it reads: opening the destination would empty it first.
-bool apartFromLocal(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
-                    const PathText &local, hdfsFS fs, jobject destination, jobject configuration) {
+// The upload's destination stream: a new file beside the destination, renamed over it once the
+// upload is complete.
+struct Beside {
+  explicit Beside(JNIEnv *env) : target(env, nullptr), temporary(env, nullptr) {}
+  LocalRef<jobject> target;  // qualified
+  LocalRef<jobject> temporary;
+  FileHandle *handle = nullptr;
+};
+
+bool openBeside(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, hdfsFS fs,
+                jobject destination, int32_t bufferSize, int16_t replication, int32_t blockSize,
+                Beside &beside) {
   JavaCall call(dfs, context, env);
-  jobject localFs = nullptr;
-  if (!call.onClass(
-          &localFs, kFileSystem, "getLocal",
-          "(Lorg/apache/hadoop/conf/Configuration;)Lorg/apache/hadoop/fs/LocalFileSystem;",
-          configuration)) {
-    call.report("org.apache.hadoop.fs.FileSystem::getLocal");
+  jobject qualified = nullptr;
+  if (!call.onObject(&qualified, fs, kFileSystem, "makeQualified",
+                     "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/Path;", destination)) {
+    call.report("org.apache.hadoop.fs.FileSystem::makeQualified");
     return false;
   }
-  LocalRef<jobject> localRef(env, localFs);  // the shared instance: never closed here
-  CopyPaths paths{LocalRef<jobject>(env, makePathObject(dfs, context, env, local, kUpload)),
-                  LocalRef<jobject>(env, env->NewLocalRef(destination))};
-  return paths.source && paths.destination &&
-         apart(dfs, context, env, kUpload, "uploaded", localFs, fs, paths, false);
+  beside.target = LocalRef<jobject>(env, qualified);
+  beside.temporary = LocalRef<jobject>(env, besidePath(dfs, context, env, qualified, kUpload));
+  int32_t status = 0;
+  beside.handle = beside.temporary
+                      ? createNewFile(dfs, context, &status, env, fs, beside.temporary.get(),
+                                      bufferSize, replication, blockSize)
+                      : nullptr;
+  return beside.handle != nullptr;
 }
 
 // The upload after its environment: 0, or the status of the failure exit.
@@ -296,7 +259,7 @@ uint32_t upload(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, const
   if (!checked) return QX_OPERATION_FAILED;
   LocalRef<jobject> configuration(env, newConfiguration(dfs, context, env));
   if (!configuration) return QX_OPERATION_FAILED;
-  if (!apartFromLocal(dfs, context, env, local, fs, checked.get(), configuration.get())) {
+  if (!localFileApart(dfs, context, env, kUploadNames, source.name.get(), fs, checked.get())) {
     return QX_OPERATION_FAILED;
   }
   uint32_t failure = 0;
@@ -308,14 +271,14 @@ uint32_t upload(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, const
     JnlFromException(dfs, context, nullptr, env, "NewObjectArray");
     return kByteArrayNotMade;
   }
-  int32_t openStatus = 0;
-  FileHandle *handle = hdfsOpenFile(dfs, context, &openStatus, fs, destinationPath, HDFS_OPEN_WRITE,
-                                    bufferSize, replication, blockSize);
-  if (!handle) {
+  Beside beside(env);
+  if (!openBeside(dfs, context, env, fs, checked.get(), bufferSize, replication, blockSize,
+                  beside)) {
     reportError(context, kDestinationNotOpened, kUpload, destinationPath);
     JnlFromException(dfs, context, nullptr, env, "org.apache.hadoop.fs.FileSystem::Open");
     return kDestinationNotOpened;
   }
+  FileHandle *handle = beside.handle;
   jmethodID read = env->GetMethodID(source.type.get(), "read", "([B)I");
   if (!read) {
     env->ExceptionDescribe();
@@ -332,6 +295,11 @@ uint32_t upload(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, const
   if (hdfsCloseFile(dfs, context, &status, fs, handle) != 0 && !failure) {
     failure = QX_OPERATION_FAILED;
   }
+  if (!failure && !replaceWith(dfs, context, env, kUploadNames, fs, beside.temporary.get(),
+                               beside.target.get())) {
+    failure = QX_OPERATION_FAILED;
+  }
+  if (failure) discard(dfs, context, env, fs, beside.temporary.get());
   return failure;
 }
 
@@ -353,7 +321,7 @@ int32_t hdfsCopy(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, 
   if (!paths.source) return kFailed;
   paths.destination = LocalRef<jobject>(env, makePathObject(dfs, context, env, to, name));
   if (!paths.destination) return kFailed;
-  return copyPaths(dfs, context, status, env, source, destination, paths, false, name, from.utf8,
+  return copyPaths(dfs, context, status, env, source, destination, paths, false, from.utf8,
                    to.utf8);
 }
 
@@ -373,7 +341,7 @@ int32_t hdfsMove(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, 
   paths.destination =
       LocalRef<jobject>(env, makePathObjectOfUtf8(dfs, context, env, destinationPath, name));
   if (!paths.destination) return kFailed;
-  return copyPaths(dfs, context, status, env, source, destination, paths, true, name, sourcePath,
+  return copyPaths(dfs, context, status, env, source, destination, paths, true, sourcePath,
                    destinationPath);
 }
 

@@ -20,17 +20,21 @@ struct OpenCall {
   const char *method;
   const char *descriptor;
   int32_t type;
+  bool creates;
+  bool overwrites;
 };
 
+const char kCreateDescriptor[] =
+    "(Lorg/apache/hadoop/fs/Path;ZISJ)Lorg/apache/hadoop/fs/FSDataOutputStream;";
 const OpenCall kRead = {"open",
                         "(Lorg/apache/hadoop/fs/Path;I)Lorg/apache/hadoop/fs/FSDataInputStream;",
-                        HDFS_STREAM_INPUT};
-const OpenCall kCreate = {
-    "create", "(Lorg/apache/hadoop/fs/Path;ZISJ)Lorg/apache/hadoop/fs/FSDataOutputStream;",
-    HDFS_STREAM_OUTPUT};
+                        HDFS_STREAM_INPUT, false, false};
+const OpenCall kCreate = {"create", kCreateDescriptor, HDFS_STREAM_OUTPUT, true, true};
+// A file written beside its target: never over one that is there.
+const OpenCall kCreateNew = {"create", kCreateDescriptor, HDFS_STREAM_OUTPUT, true, false};
 const OpenCall kAppend = {"append",
                           "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/FSDataOutputStream;",
-                          HDFS_STREAM_OUTPUT};
+                          HDFS_STREAM_OUTPUT, false, false};
 
 const OpenCall &openCallFor(int32_t flags) {
   if (!(flags & HDFS_OPEN_WRITE)) return kRead;
@@ -62,7 +66,7 @@ bool completeSizes(DfsLinkState *dfs, JNIEnv *env, JavaCall &call, jobject confi
     call.report(getIntText);
     return false;
   }
-  if (&open != &kCreate) return true;
+  if (!open.creates) return true;
   jint replication = sizes.replication;
   if (replication == 0) {
     if (!call.onObject(&replication, configuration, kConfiguration, "getInt",
@@ -139,12 +143,12 @@ FileHandle *openStream(DfsLinkState *dfs, QXMessageContext *context, int32_t *st
   MutexLock lock(dfs->openLock);
   jobject stream = nullptr;
   bool opened =
-      &open == &kRead ? call.onObject(&stream, connection, kFileSystem, open.method,
-                                      open.descriptor, path, sizes.bufferSize)
-      : &open == &kCreate
+      open.type == HDFS_STREAM_INPUT ? call.onObject(&stream, connection, kFileSystem, open.method,
+                                                     open.descriptor, path, sizes.bufferSize)
+      : open.creates
           ? call.onObject(&stream, connection, kFileSystem, open.method, open.descriptor, path,
-                          JNI_TRUE, sizes.bufferSize, static_cast<jint>(sizes.replication),
-                          sizes.blockSize)
+                          open.overwrites ? JNI_TRUE : JNI_FALSE, sizes.bufferSize,
+                          static_cast<jint>(sizes.replication), sizes.blockSize)
           : call.onObject(&stream, connection, kFileSystem, open.method, open.descriptor, path);
   if (!opened) {
     call.report(openText);
@@ -180,6 +184,13 @@ FileHandle *hdfsOpenFile(DfsLinkState *dfs, QXMessageContext *context, int32_t *
   LocalRef<jobject> pathObject(env, makePathObject(dfs, context, env, text, operation));
   if (!pathObject) return nullptr;
   return openStream(dfs, context, status, env, connection, pathObject.get(), open,
+                    {bufferSize, replication, blockSize});
+}
+
+FileHandle *createNewFile(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                          JNIEnv *env, hdfsFS connection, jobject path, int32_t bufferSize,
+                          int16_t replication, int32_t blockSize) {
+  return openStream(dfs, context, status, env, connection, path, kCreateNew,
                     {bufferSize, replication, blockSize});
 }
 

@@ -84,6 +84,12 @@ void unregisterHandle(DfsLinkState *dfs, JNIEnv *env, FileHandle *file);
 // left as they are).
 void releaseKeptTransferArrays(DfsLinkState *dfs, JNIEnv *env);
 
+// Opens a new file at a Path for writing with hdfsOpenFile's steps and reports, but never over
+// a file that is there; NULL after the reports.
+FileHandle *createNewFile(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
+                          JNIEnv *env, hdfsFS connection, jobject path, int32_t bufferSize,
+                          int16_t replication, int32_t blockSize);
+
 // A new FileHandle record, or NULL.
 FileHandle *newHandleRecord(DfsLinkState *dfs);
 // Gives back a record that was never registered.

@@ -1,5 +1,7 @@
 // Whole files: uploads compared byte for byte through Hadoop's own client, copies between two
 // connections, moves that Hadoop cannot complete, and the failures of each.
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -227,6 +229,130 @@ TEST_F(CopyTest, NothingIsCopiedOrMovedOntoOrIntoItself) {
   EXPECT_EQ(status, static_cast<int32_t>(QX_OPERATION_FAILED));
   EXPECT_EQ(contentsOf(file), kept);
   EXPECT_EQ(reports().back(), statusReport(4, 0x86BFF81F, {"hdfsCopyFromLocal"}));
+  EXPECT_EQ(dfs->openFiles.count, 0);
+}
+
+// Two spellings of one file are one file: a link and its target, two hard links, a relative and
+// an absolute path, ".", a directory that resolves to DIRECTORY/NAME, an authority in capitals,
+// and two connections to one cluster by different names. Each is refused in one line and
+// leaves the file as it was.
+TEST_F(CopyTest, TwoSpellingsOfOneFileAreOneFile) {
+  std::string real = directory + "/real", link = directory + "/link";
+  std::filesystem::create_directories(real + "/sub");
+  std::filesystem::create_directory_symlink(real, link);
+  writeAll(local, real + "/f", "kept");
+  std::filesystem::create_hard_link(real + "/f", real + "/hard");
+  writeAll(hdfs, "/spell/f", "kept");
+  ASSERT_EQ(ops().hdfsCreateDirectory(dfs, context(), nullptr, hdfs, u"/spell/sub"), 0);
+  hdfsFS named = connect(u"localhost", testHdfs().port());
+  hdfsFS relative = connect(u"local", 0);
+  ASSERT_EQ(ops().hdfsSetWorkingDirectory(dfs, context(), nullptr, relative, qx(real).c_str()), 0);
+  std::string capitals = "hdfs://LOCALHOST:" + std::to_string(testHdfs().port());
+  struct Case {
+    hdfsFS from;
+    std::string source;
+    hdfsFS to;
+    std::string destination;
+    const char *refusal;
+  };
+  const char *same = "are the same file", *inside = "would land inside itself";
+  for (const Case &c : std::vector<Case>{
+           {local, link + "/f", local, real + "/f", same},
+           {local, real + "/hard", local, real + "/f", same},
+           {local, real + "/f", local, link, same},
+           {relative, "f", local, real + "/f", same},
+           {relative, "f", relative, ".", same},
+           {local, link, local, real + "/sub", inside},
+           {relative, ".", relative, "sub/x", inside},
+           {hdfs, capitals + "/spell/f", hdfs, "/spell/f", same},
+           {hdfs, "/spell/f", named, "/spell/f", same},
+           {named, "/spell/f", hdfs, "/spell", same},
+           {hdfs, "/spell", named, capitals + "/spell/sub", inside},
+       }) {
+    for (bool move : {false, true}) {
+      std::string what = (move ? "move " : "copy ") + c.source + " to " + c.destination;
+      messages.clear();
+      int32_t result = move ? ops().hdfsMove(dfs, context(), nullptr, c.from, c.source.c_str(),
+                                             c.to, c.destination.c_str())
+                            : ops().hdfsCopy(dfs, context(), nullptr, c.from, qx(c.source).c_str(),
+                                             c.to, qx(c.destination).c_str());
+      EXPECT_EQ(result, -1) << what;
+      std::vector<std::string> lines = messages.lines();
+      ASSERT_EQ(lines.size(), 1u) << what << ::testing::PrintToString(lines);
+      EXPECT_NE(lines[0].find(c.refusal), std::string::npos) << lines[0];
+      EXPECT_FALSE(env->ExceptionCheck());
+    }
+  }
+  for (hdfsFS fs : {local, hdfs}) {
+    FileHandle *in = open(fs, fs == local ? real + "/f" : "/spell/f", 0);
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(readAll(fs, in), "kept");
+    close(fs, in);
+  }
+  EXPECT_EQ(namesIn(local, qx(real + "/sub")), std::vector<std::u16string>());
+  EXPECT_EQ(namesIn(hdfs, u"/spell/sub"), std::vector<std::u16string>());
+
+  // An upload names its local file as the process's current directory finds it, and any
+  // character a local name may hold is accepted.
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(real.c_str()), 0);
+  std::ofstream("a:b.csv") << "colon";
+  int32_t status = 0;
+  int32_t onItself = ops().hdfsCopyFromLocal(dfs, context(), &status, u"f", local,
+                                             qx(link + "/f").c_str(), 0, 0, 0);
+  int32_t colon =
+      ops().hdfsCopyFromLocal(dfs, context(), &status, u"a:b.csv", hdfs, u"/spell/colon", 0, 0, 0);
+  ASSERT_EQ(chdir(previous), 0);
+  EXPECT_EQ(onItself, -1);
+  EXPECT_EQ(contentsOf(real + "/f"), "kept");
+  EXPECT_EQ(colon, 0) << ::testing::PrintToString(messages.lines());
+  EXPECT_EQ(fetched(u"/spell/colon"), "colon");
+}
+
+// A copy that fails half way leaves the file it would have replaced as it was, and nothing
+// beside it: a source that fails its checksum after its first megabyte, and an upload whose
+// second write fails.
+TEST_F(CopyTest, AFailedCopyLeavesItsDestinationAsItWas) {
+  std::string source = directory + "/corrupt";
+  writeAll(local, source, std::string(3 << 20, 'a'));
+  {
+    std::fstream data(source, std::ios::in | std::ios::out | std::ios::binary);
+    data.seekp(2 << 20);
+    data.put('b');
+  }
+  writeAll(local, directory + "/old", "old");
+  writeAll(hdfs, "/failed/old", "old");
+  for (const auto &[fs, destination] : std::vector<std::pair<hdfsFS, std::string>>{
+           {local, directory + "/old"}, {hdfs, "/failed/old"}}) {
+    for (bool move : {false, true}) {
+      int32_t result = move ? ops().hdfsMove(dfs, context(), nullptr, local, source.c_str(), fs,
+                                             destination.c_str())
+                            : ops().hdfsCopy(dfs, context(), nullptr, local, qx(source).c_str(), fs,
+                                             qx(destination).c_str());
+      EXPECT_EQ(result, -1) << destination;
+      std::string said = ::testing::PrintToString(messages.lines());
+      EXPECT_NE(said.find("ChecksumException"), std::string::npos) << said;
+      messages.clear();
+      FileHandle *in = open(fs, destination, 0);
+      ASSERT_NE(in, nullptr);
+      EXPECT_EQ(readAll(fs, in), "old");
+      close(fs, in);
+    }
+  }
+  EXPECT_TRUE(std::filesystem::exists(source)) << "a failed move keeps its source";
+  hostkernel::injectFault(Fault::JniCall, 2, "CallVoidMethodV");  // the second write
+  int32_t status = 0;
+  EXPECT_EQ(upload(localFile("twelve", "twelve bytes"), u"/failed/old", 4, &status), -1);
+  EXPECT_EQ(status, static_cast<int32_t>(0x86BFF816));
+  EXPECT_EQ(fetched(u"/failed/old"), "old");
+  EXPECT_EQ(namesIn(hdfs, u"/failed"), std::vector<std::u16string>{u"old"}) << "nothing beside";
+  std::vector<std::string> left;
+  for (const auto &entry : std::filesystem::directory_iterator(directory)) {
+    std::string name = entry.path().filename().string();
+    if (name.find("qxcopy") != std::string::npos) left.push_back(name);
+  }
+  EXPECT_EQ(left, std::vector<std::string>());
   EXPECT_EQ(dfs->openFiles.count, 0);
 }
 
