@@ -190,6 +190,7 @@ struct DfsLinkState {
   uint32_t indexCapacity;
   uint32_t indexUsed; /* handles and the marks of removed ones */
   uint64_t nextOpening;
+  int32_t reservedHandles; /* opens under way, for which the list and the set have room */
 };
 
 #ifdef __cplusplus

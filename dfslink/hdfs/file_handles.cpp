@@ -1,6 +1,8 @@
 // hdfsOpenFile and hdfsCloseFile: Hadoop streams wrapped in FileHandles, kept in the open-file
-// list under openLock.
+// list. Java opens and closes streams with nothing locked; only the list's own short lock is
+// taken, to register a handle and to take it out.
 #include <cstdio>
+#include <utility>
 
 #include "dfslink/hdfs/handles.h"
 #include "host/qxlayout.h"
@@ -103,28 +105,54 @@ void closeUnhandedStream(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *e
   }
 }
 
-// Wraps an opened stream in a registered FileHandle (openLock held); NULL after closing the
-// stream when the handle cannot be made or registered.
-FileHandle *keepStream(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, int32_t *status,
-                       jobject stream, int32_t type) {
-  FileHandle *file = newHandleRecord(dfs);
-  if (file) {
-    file->stream = env->NewGlobalRef(stream);
-    file->type = type;
-    if (file->stream && registerHandle(dfs, file)) return file;
-    if (file->stream) {
-      env->DeleteGlobalRef(file->stream);
-    } else if (env->ExceptionCheck()) {
-      env->ExceptionDescribe();  // the JVM is out of references: clear it before closing
-    }
-    discardHandleRecord(dfs, file);
-    reportError(context, QX_OUT_OF_MEMORY);
+// A handle record with room kept for it in the open-file list, made before the Java call that
+// opens its stream: once the stream is open (a file made or replaced), nothing can fail.
+class NewHandle {
+ public:
+  explicit NewHandle(DfsLinkState *dfs)
+      : dfs_(dfs), file_(newHandleRecord(dfs)), reserved_(file_ && reserveHandleRoom(dfs)) {}
+  ~NewHandle() {
+    if (reserved_) unreserveHandleRoom(dfs_);
+    if (file_) discardHandleRecord(dfs_, file_);
   }
-  setStatus(status, QX_OUT_OF_MEMORY);
-  closeUnhandedStream(dfs, context, env, stream, type);
-  return nullptr;
+  NewHandle(const NewHandle &) = delete;
+  NewHandle &operator=(const NewHandle &) = delete;
+  explicit operator bool() const { return reserved_; }
+  bool hasRecord() const { return file_ != nullptr; }
+  // Registers the handle with its stream: the record is the caller's from now on.
+  FileHandle *keep(jobject stream, int32_t type) {
+    file_->stream = stream;
+    file_->type = type;
+    registerHandle(dfs_, file_);
+    reserved_ = false;
+    return std::exchange(file_, nullptr);
+  }
+
+ private:
+  DfsLinkState *dfs_;
+  FileHandle *file_;
+  bool reserved_;
+};
+
+// Calls the open of the file system that the flags chose; the stream, or NULL after the report.
+jobject callOpen(JavaCall &call, hdfsFS connection, jobject path, const OpenCall &open,
+                 const OpenSizes &sizes, const char *openText) {
+  jobject stream = nullptr;
+  bool opened =
+      open.type == HDFS_STREAM_INPUT ? call.onObject(&stream, connection, kFileSystem, open.method,
+                                                     open.descriptor, path, sizes.bufferSize)
+      : open.creates
+          ? call.onObject(&stream, connection, kFileSystem, open.method, open.descriptor, path,
+                          open.overwrites ? JNI_TRUE : JNI_FALSE, sizes.bufferSize,
+                          static_cast<jint>(sizes.replication), sizes.blockSize)
+          : call.onObject(&stream, connection, kFileSystem, open.method, open.descriptor, path);
+  if (!opened) call.report(openText);
+  return opened ? stream : nullptr;
 }
 
+// Opens a stream and hands it over in a registered FileHandle. Nothing is locked while Java
+// opens the stream: the record and its room in the list are had first, so a handle that cannot
+// be registered never leaves a file made behind it.
 FileHandle *openStream(DfsLinkState *dfs, QXMessageContext *context, int32_t *status, JNIEnv *env,
                        hdfsFS connection, jobject path, const OpenCall &open, OpenSizes sizes) {
   JavaCall call(dfs, context, env);
@@ -139,23 +167,21 @@ FileHandle *openStream(DfsLinkState *dfs, QXMessageContext *context, int32_t *st
   snprintf(openText, sizeof openText, "org.apache.hadoop.conf.FileSystem::%s(%s)", open.method,
            open.descriptor);
   if (!completeSizes(dfs, env, call, configuration, open, openText, sizes)) return nullptr;
-
-  MutexLock lock(dfs->openLock);
-  jobject stream = nullptr;
-  bool opened =
-      open.type == HDFS_STREAM_INPUT ? call.onObject(&stream, connection, kFileSystem, open.method,
-                                                     open.descriptor, path, sizes.bufferSize)
-      : open.creates
-          ? call.onObject(&stream, connection, kFileSystem, open.method, open.descriptor, path,
-                          open.overwrites ? JNI_TRUE : JNI_FALSE, sizes.bufferSize,
-                          static_cast<jint>(sizes.replication), sizes.blockSize)
-          : call.onObject(&stream, connection, kFileSystem, open.method, open.descriptor, path);
-  if (!opened) {
-    call.report(openText);
+  NewHandle handle(dfs);
+  if (!handle) {
+    if (handle.hasRecord()) reportError(context, QX_OUT_OF_MEMORY);  // the list could not grow
+    setStatus(status, QX_OUT_OF_MEMORY);
     return nullptr;
   }
-  LocalRef<jobject> streamRef(env, stream);
-  return keepStream(dfs, context, env, status, stream, open.type);
+  LocalRef<jobject> stream(env, callOpen(call, connection, path, open, sizes, openText));
+  if (!stream) return nullptr;
+  jobject kept = env->NewGlobalRef(stream.get());
+  if (kept) return handle.keep(kept, open.type);
+  if (env->ExceptionCheck()) env->ExceptionDescribe();  // out of references: cleared to close
+  reportError(context, QX_OUT_OF_MEMORY);
+  setStatus(status, QX_OUT_OF_MEMORY);
+  closeUnhandedStream(dfs, context, env, stream.get(), open.type);
+  return nullptr;
 }
 
 }  // namespace
@@ -203,9 +229,10 @@ int32_t hdfsCloseFile(DfsLinkState *dfs, QXMessageContext *context, int32_t *, h
     reportError(context, kNoFileHandle, operation);
     return kFailed;
   }
-  MutexLock lock(dfs->openLock);
-  // A handle that is not in the list (closed before, or never opened here) is not read.
-  if (checkOpenHandle(dfs, file) != 0) {
+  // Out of the list first, so that no other call uses or closes it, then closed with nothing
+  // locked: an output stream's close waits for the data nodes, and others' opens and closes go
+  // on meanwhile.
+  if (takeOutOfList(dfs, file) != 0) {
     reportError(context, kFileNotOpen, operation);
     return kFailed;
   }
@@ -219,7 +246,7 @@ int32_t hdfsCloseFile(DfsLinkState *dfs, QXMessageContext *context, int32_t *, h
   }
   // A Java stream whose close failed cannot be closed again (Hadoop rethrows the failure), so
   // the handle goes either way.
-  unregisterHandle(dfs, env, file);
+  finishClose(dfs, env, file);
   return closed ? 0 : kFailed;
 }
 

@@ -30,8 +30,10 @@ const OpenFile *recordOf(const FileHandle *file) {
   return reinterpret_cast<const OpenFile *>(file);
 }
 
-// The hash set of open handles: open addressing, linear probing, removed slots marked.
-FileHandle *const kRemoved = reinterpret_cast<FileHandle *>(alignof(FileHandle));
+// The hash set of open handles: open addressing, linear probing, removed slots marked with the
+// address of a record of the module's own, which no caller can hold.
+FileHandle removedMark;
+FileHandle *const kRemoved = &removedMark;
 constexpr uint32_t kIndexStart = 256;
 
 uint32_t slotOf(const FileHandle *file, uint32_t capacity) {
@@ -44,7 +46,7 @@ uint32_t probe(const DfsLinkState *dfs, const FileHandle *file) {
   uint32_t mask = dfs->indexCapacity - 1;
   for (uint32_t i = slotOf(file, dfs->indexCapacity);; i = (i + 1) & mask) {
     FileHandle *held = dfs->indexSlots[i];
-    if (!held || held == file) return i;
+    if (!held || (held == file && held != kRemoved)) return i;
   }
 }
 
@@ -52,10 +54,15 @@ bool indexed(const DfsLinkState *dfs, const FileHandle *file) {
   return dfs->indexSlots && dfs->indexSlots[probe(dfs, file)] == file;
 }
 
-// Rebuilds the set with room for twice the open handles; false when no block can be had.
+// The handles the list and the set must have room for: those open, and those being opened.
+uint32_t handlesToHold(const DfsLinkState *dfs) {
+  return static_cast<uint32_t>(dfs->openFiles.count + dfs->reservedHandles);
+}
+
+// Rebuilds the set with room for twice the handles it must hold; false when no block can be had.
 bool rebuildIndex(DfsLinkState *dfs) {
   uint32_t capacity = kIndexStart;
-  while (capacity < 4u * static_cast<uint32_t>(dfs->openFiles.count + 1)) capacity *= 2;
+  while (capacity < 4u * handlesToHold(dfs)) capacity *= 2;
   auto *slots = static_cast<FileHandle **>(
       dfs->pool->allocate(dfs->pool, sizeof(FileHandle *) * capacity, QX_ZERO_FILL));
   if (!slots) return false;
@@ -71,14 +78,20 @@ bool rebuildIndex(DfsLinkState *dfs) {
   return true;
 }
 
-// Adds a handle to the set, rebuilding it first when it is half full.
-bool addToIndex(DfsLinkState *dfs, FileHandle *file) {
-  if (!dfs->indexSlots || 2 * (dfs->indexUsed + 1) > dfs->indexCapacity) {
-    if (!rebuildIndex(dfs)) return false;
+// Room in the list and in the set (kept at most half full) for every handle reserved.
+bool makeRoom(DfsLinkState *dfs) {
+  OpenFileList &list = dfs->openFiles;
+  if (handlesToHold(dfs) > static_cast<uint32_t>(list.capacity)) {
+    int32_t capacity = list.capacity * 2;
+    void *grown =
+        dfs->pool->reallocate(dfs->pool, list.items, sizeof(FileHandle *) * capacity, QX_ZERO_FILL);
+    if (!grown) return false;
+    list.items = static_cast<FileHandle **>(grown);
+    list.capacity = capacity;
   }
-  dfs->indexSlots[probe(dfs, file)] = file;
-  dfs->indexUsed++;
-  return true;
+  uint32_t reservedSlots = static_cast<uint32_t>(dfs->reservedHandles);
+  return (dfs->indexSlots && 2 * (dfs->indexUsed + reservedSlots) <= dfs->indexCapacity) ||
+         rebuildIndex(dfs);
 }
 
 void removeFromIndex(DfsLinkState *dfs, const FileHandle *file) {
@@ -185,38 +198,45 @@ void discardHandleRecord(DfsLinkState *dfs, FileHandle *file) {
   dfs->pool->free(dfs->pool, file);
 }
 
-bool registerHandle(DfsLinkState *dfs, FileHandle *file) {
+bool reserveHandleRoom(DfsLinkState *dfs) {
   MutexLock lock(dfs->listLock);
-  OpenFileList &list = dfs->openFiles;
-  if (list.count >= list.capacity) {
-    int32_t capacity = list.capacity * 2;
-    void *grown =
-        dfs->pool->reallocate(dfs->pool, list.items, sizeof(FileHandle *) * capacity, QX_ZERO_FILL);
-    if (!grown) return false;
-    list.items = static_cast<FileHandle **>(grown);
-    list.capacity = capacity;
-  }
-  if (!addToIndex(dfs, file)) return false;
+  dfs->reservedHandles++;
+  if (makeRoom(dfs)) return true;
+  dfs->reservedHandles--;
+  return false;
+}
+
+void unreserveHandleRoom(DfsLinkState *dfs) {
+  MutexLock lock(dfs->listLock);
+  dfs->reservedHandles--;
+}
+
+void registerHandle(DfsLinkState *dfs, FileHandle *file) {
+  MutexLock lock(dfs->listLock);
+  dfs->reservedHandles--;  // its room was made then
+  dfs->indexSlots[probe(dfs, file)] = file;
+  dfs->indexUsed++;
   recordOf(file)->opening = dfs->nextOpening++;
+  OpenFileList &list = dfs->openFiles;
   list.items[list.count++] = file;
-  return true;
 }
 
-uint32_t checkOpenHandle(DfsLinkState *dfs, const FileHandle *file) {
+uint32_t takeOutOfList(DfsLinkState *dfs, FileHandle *file) {
   MutexLock lock(dfs->listLock);
-  return isOpen(dfs, file) ? 0 : kFileNotOpen;
+  if (!isOpen(dfs, file)) return kFileNotOpen;
+  OpenFileList &list = dfs->openFiles;
+  int32_t index = placeOf(list, file);
+  // The later entries move down one place, as the list keeps the opening order without gaps.
+  memmove(&list.items[index], &list.items[index + 1],
+          sizeof(FileHandle *) * static_cast<size_t>(list.count - index - 1));
+  list.count--;
+  removeFromIndex(dfs, file);
+  return 0;
 }
 
-void unregisterHandle(DfsLinkState *dfs, JNIEnv *env, FileHandle *file) {
+void finishClose(DfsLinkState *dfs, JNIEnv *env, FileHandle *file) {
   {
     MutexLock lock(dfs->listLock);
-    OpenFileList &list = dfs->openFiles;
-    int32_t index = placeOf(list, file);
-    // The later entries move down one place, as the list keeps the opening order without gaps.
-    memmove(&list.items[index], &list.items[index + 1],
-            sizeof(FileHandle *) * static_cast<size_t>(list.count - index - 1));
-    list.count--;
-    removeFromIndex(dfs, file);
     OpenFile *record = recordOf(file);
     if (record->users > 0) {
       record->closed = 1;

@@ -72,13 +72,20 @@ class TransferArray {
   bool local_ = false;
 };
 
-// Adds a new handle to the open-file list (openLock held); false when the list cannot grow.
-bool registerHandle(DfsLinkState *dfs, FileHandle *file);
+// Makes room in the open-file list and its set for one handle more, before the Java call that
+// opens its stream, so that registering it cannot fail once a file was made; false when the room
+// cannot be had. An open that made no handle gives its room back.
+bool reserveHandleRoom(DfsLinkState *dfs);
+void unreserveHandleRoom(DfsLinkState *dfs);
+// Adds a new handle to the open-file list, in the room reserved for it.
+void registerHandle(DfsLinkState *dfs, FileHandle *file);
 
-// Takes a handle out of the open-file list for hdfsCloseFile (openLock held): 0, or
-// 0x86BFF802 when it is not registered. Its stream is released once no operation uses it.
-uint32_t checkOpenHandle(DfsLinkState *dfs, const FileHandle *file);
-void unregisterHandle(DfsLinkState *dfs, JNIEnv *env, FileHandle *file);
+// Takes a handle out of the open-file list for hdfsCloseFile, before its stream is closed, so that
+// no other call can use or close it from then on: 0, or 0x86BFF802 when it is not open here.
+uint32_t takeOutOfList(DfsLinkState *dfs, FileHandle *file);
+// Releases a handle taken out of the list once its stream is closed, or, while another thread's
+// operation still uses it, when that use ends.
+void finishClose(DfsLinkState *dfs, JNIEnv *env, FileHandle *file);
 
 // Deletes the Java arrays the handles still open keep (the module is going; their streams are
 // left as they are).

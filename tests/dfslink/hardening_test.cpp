@@ -173,6 +173,91 @@ TEST_F(HandleSafetyTest, StreamOperationsDoNotWaitForAnOpenOrClose) {
   close(fs, in);
 }
 
+// A close waits in Java for what it closes (on HDFS, the data nodes' acknowledgements); other
+// threads open, write and close meanwhile, and the closing handle is refused to them.
+TEST_F(HandleSafetyTest, AStreamsCloseKeepsNoOtherOpenOrCloseWaiting) {
+  FileHandle *slow = open(fs, directory + "/slow", HDFS_OPEN_WRITE);
+  hostkernel::holdNextJniCall("CallVoidMethodV");  // inside the close of slow
+  auto closing = std::async(std::launch::async, [&] {
+    int32_t status = 0;
+    int32_t closed = ops().hdfsCloseFile(dfs, context(), &status, fs, slow);
+    releaseThread();
+    return closed;
+  });
+  ASSERT_TRUE(hostkernel::waitForHeldJniCall());
+  auto other = std::async(std::launch::async, [&] {
+    int32_t status = 0;
+    bool refused = ops().hdfsWrite(dfs, context(), &status, fs, slow, "x", 1) == -1 &&
+                   status == static_cast<int32_t>(0x86BFF802);
+    FileHandle *fast = ops().hdfsOpenFile(
+        dfs, context(), &status, fs, qx(directory + "/fast").c_str(), HDFS_OPEN_WRITE, 0, 0, 0);
+    bool done = refused && fast &&
+                ops().hdfsWrite(dfs, context(), &status, fs, fast, "y", 1) == 1 &&
+                ops().hdfsCloseFile(dfs, context(), &status, fs, fast) == 0;
+    releaseThread();
+    return done;
+  });
+  bool finishedWhileHeld = other.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  hostkernel::releaseHeldJniCall();
+  EXPECT_TRUE(finishedWhileHeld);
+  EXPECT_TRUE(other.get());
+  EXPECT_EQ(closing.get(), 0);
+  EXPECT_EQ(dfs->openFiles.count, 0);
+}
+
+// An open for writing makes (or replaces) the file in Java; whatever allocation fails, it fails
+// before that, and the file that was there stays as it was. Swept with the list full (it must
+// grow) and with the set of open handles about to be rebuilt.
+TEST_F(HandleSafetyTest, AnOpenThatCannotKeepItsHandleReplacesNothing) {
+  std::string kept = directory + "/kept";
+  writeAll(fs, kept, "kept");
+  std::vector<FileHandle *> held;
+  for (int open : {100, 127}) {
+    while (static_cast<int>(held.size()) < open)
+      held.push_back(this->open(fs, directory + "/a", 0));
+    for (int nth = 1;; nth++) {
+      hostkernel::injectFault(Fault::Allocation, nth, "DFSLINK Pool");
+      int32_t status = 0;
+      FileHandle *file = ops().hdfsOpenFile(dfs, context(), &status, fs, qx(kept).c_str(),
+                                            HDFS_OPEN_WRITE, 0, 0, 0);
+      bool faulted = !hostkernel::faultPending(Fault::Allocation);
+      hostkernel::clearFaults();
+      messages.clear();
+      if (file) {
+        EXPECT_FALSE(faulted) << nth;
+        close(fs, file);
+        writeAll(fs, kept, "kept");
+        break;
+      }
+      EXPECT_EQ(status, static_cast<int32_t>(QX_OUT_OF_MEMORY)) << nth;
+      FileHandle *in = this->open(fs, kept, 0);
+      EXPECT_EQ(readAll(fs, in), "kept") << "allocation " << nth << " with " << open << " open";
+      close(fs, in);
+    }
+  }
+  for (FileHandle *file : held) close(fs, file);
+}
+
+// The set marks a removed handle with a value no caller's handle can be: a stale handle whose
+// address is the old mark (8) is refused where the probe for it passes a mark.
+TEST_F(HandleSafetyTest, TheMarkOfARemovedHandleIsNeverTakenForOne) {
+  auto *mark = reinterpret_cast<FileHandle *>(alignof(FileHandle));
+  // Where the set's probe for that address begins.
+  uint64_t bits = reinterpret_cast<uintptr_t>(mark) >> 3;
+  int32_t status = 0;
+  char byte = 0;
+  for (int round = 0; round < 5000; round++) {
+    uint32_t start =
+        static_cast<uint32_t>((bits * 0x9E3779B97F4A7C15ull) >> 32) & (dfs->indexCapacity - 1);
+    close(fs, open(fs, directory + "/a", 0));
+    if (!dfs->indexSlots[start]) continue;  // no mark where the probe begins yet
+    EXPECT_EQ(ops().hdfsRead(dfs, context(), &status, fs, mark, &byte, 1), -1);
+    EXPECT_EQ(status, static_cast<int32_t>(0x86BFF802));
+    return;
+  }
+  ADD_FAILURE() << "no removed handle was marked where the probe begins";
+}
+
 TEST_F(HandleSafetyTest, AClosedHandleIsRefusedEvenWhereANewOneCouldTakeItsPlace) {
   FileHandle *stale = open(fs, directory + "/a", 0);
   close(fs, stale);
