@@ -196,13 +196,36 @@ TEST_F(QxdfsShellTest, PatternsAndCommandsReadHdfsAsHadoopsShell) {
   std::string tailed = directory + "/tailed";
   Outcome appended = runCommand(
       "printf 'two\\n' | " + std::string(QX_QXDFS) + " " + options + "appendToFile " + directory +
-      "/one - /t/log \\; cat /t/log; (" + QX_QXDFS + " " + options + "tail -f /t/log > " + tailed +
-      " & p=$!; until grep -q two " + tailed + "; do sleep 0.1; done; printf 'three\\n' | " +
-      QX_QXDFS + " " + options + "appendToFile - /t/log; until grep -q three " + tailed +
-      "; do sleep 0.1; done; kill -TERM $p; wait $p)");
+      "/one - /t/log \\; setrep 1 /t/log \\; cat /t/log; (" + QX_QXDFS + " " + options +
+      "tail -f /t/log > " + tailed + " & p=$!; for i in $(seq 300); do grep -q two " + tailed +
+      " && break; sleep 0.1; done; printf 'three\\n' | " + QX_QXDFS + " " + options +
+      "appendToFile - /t/log; for i in $(seq 300); do grep -q three " + tailed +
+      " && break; sleep 0.1; done; kill -TERM $p; wait $p)");
   EXPECT_EQ(appended.status, 0) << appended.err;
   EXPECT_EQ(appended.out, "one\ntwo\n");
   EXPECT_EQ(contents(tailed), "one\ntwo\nthree\n");
+
+  // One cluster by two names; a move to another file system that fails half way (a file size
+  // limit) keeps its source and the file it would have replaced.
+  std::string port = hdfs.uri().substr(hdfs.uri().rfind(':') + 1);
+  runCases(options, "/t",
+           {{"cp -f hdfs://LOCALHOST:" + port + "/t/q/stXr /t/q/stXr", 1, "",
+             "qxdfs: cp: hdfs://LOCALHOST:" + port + "/t/q/stXr to /t/q/stXr: are identical\n"},
+            {"cp -f /t/logs hdfs://localhost:" + port + "/t/logs/2026-01", 1, "",
+             "qxdfs: cp: /t/logs to /t/logs/2026-01/logs: is a subdirectory of itself\n"}});
+  std::ofstream(directory + "/old") << "old";
+  std::ofstream(directory + "/big") << std::string(64 << 10, 'b');
+  ASSERT_EQ(qxdfs(options + "put " + directory + "/big /t/big").status, 0);
+  Outcome moved = runCommand("ulimit -f 8; " + std::string(QX_QXDFS) + " " + options +
+                             "mv /t/big file://" + directory + "/old");
+  EXPECT_EQ(moved.status, 1);
+  EXPECT_EQ(moved.err, "qxdfs: mv: " + directory + "/old: File exists\n");
+  moved = runCommand("ulimit -f 8; " + std::string(QX_QXDFS) + " " + options + "mv /t/big file://" +
+                     directory + "/new");
+  EXPECT_EQ(moved.status, 1);
+  EXPECT_EQ(moved.err, "qxdfs: mv: " + directory + "/new: java.io.IOException: File too large\n");
+  EXPECT_FALSE(fs::exists(directory + "/new"));
+  EXPECT_EQ(qxdfs(options + "test -f /t/big").status, 0) << "the source stays";
 }
 
 // A tree copied on several threads, up, across and down: a file that cannot be copied fails the

@@ -42,7 +42,9 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
     int status;
     std::string line;
   };
-  std::string missing = directory + "/missing";
+  std::string missing = directory + "/missing", links = temporaryDirectory(), binary = QX_QXDFS;
+  std::filesystem::create_symlink("loop", links + "/loop");
+  std::ofstream(links + "/file") << "stays";
   for (const Case &c : std::vector<Case>{
            {"cat " + missing, 1,
             "qxdfs: cat: " + missing + ": File " + missing + " does not exist\n"},
@@ -65,6 +67,22 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
                 " already exists\n"},
            {"cd " + directory + " \\; mapjob missing out", 1,
             "qxdfs: mapjob: missing: Input path does not exist: file:" + missing + "\n"},
+           {"get " + binary + " " + links + "/loop", 1,
+            "qxdfs: get: " + links + "/loop: Too many levels of symbolic links\n"},
+           {"get " + binary + " " + links + "/" + std::string(300, 'n'), 1,
+            "qxdfs: get: " + links + "/" + std::string(300, 'n') + ": File name too long\n"},
+           {"get " + binary + " " + missing + "/x", 1,
+            "qxdfs: get: " + missing + "/x: No such file or directory\n"},
+           {"put " + binary + " " + missing + "/x", 1,
+            "qxdfs: put: " + missing + "/x: No such file or directory\n"},
+           {"cp " + binary + " " + missing + "/x", 1,
+            "qxdfs: cp: " + missing + "/x: No such file or directory\n"},
+           {"mv " + links + "/file " + missing + "/x", 1,
+            "qxdfs: mv: " + missing + "/x: No such file or directory\n"},
+           {"touch " + missing + "/x", 1,
+            "qxdfs: touch: " + missing + "/x: No such file or directory\n"},
+           {"cp " + binary + " " + QX_QXDFS + "/x", 1,
+            "qxdfs: cp: " + std::string(QX_QXDFS) + "/x: Not a directory\n"},
        }) {
     Outcome run = qxdfs(c.arguments);
     EXPECT_EQ(run.status, c.status) << c.arguments;
@@ -85,6 +103,8 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
                 more},
            {"cp hdfs://h:0/a /b", 2, "qxdfs: cp: hdfs://h:0/a: the port must be 1 to 65535\n"},
            {"help nothing", 2, "qxdfs: help: nothing: no such command\n"},
+           {"\\;", 2, "qxdfs: ; without a command" + more},
+           {"ls \\; \\; ls", 2, "qxdfs: ; without a command" + more},
        }) {
     Outcome run = qxdfs(c.arguments);
     EXPECT_EQ(run.status, c.status) << c.arguments;
@@ -95,6 +115,7 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
     left.push_back(entry.path().filename().string());
   }
   EXPECT_TRUE(left.empty()) << "a failed get leaves nothing: " << left.front();
+  removeTree(links);
   Outcome help = qxdfs("help ls");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("qxdfs ls [-lRh] [PATH...]\n", 0), 0u) << help.out;
@@ -124,20 +145,17 @@ TEST_F(QxdfsTest, OrdinaryMistakesLoseNothing) {
            {"mv file://" + f + " file://" + d, 1, "qxdfs: mv: " + f + ": File exists\n"},
            {"mv " + f + " " + d, 1, "qxdfs: mv: " + f + ": File exists\n"},
            {"cp " + f + " " + d, 1, "qxdfs: cp: " + f + ": File exists\n"},
-           {"cp -f " + f + " " + d, 1,
-            "qxdfs: cp: " + f + ": hdfsCopy: file:" + f + " and file:" + f +
-                " are the same file; nothing was copied.\n"},
+           {"cp -f " + f + " " + d, 1, "qxdfs: cp: " + f + " to " + f + ": are identical\n"},
            {"mv file://" + d + " file://" + d + "/sub/x", 1,
-            "qxdfs: mv: file://" + d + ": hdfsMove: file:" + d +
-                " would land inside itself, at file:" + d + "/sub/x; nothing was moved.\n"},
+            "qxdfs: mv: file://" + d + " to " + d + "/sub/x: is a subdirectory of itself\n"},
            {"cp -f " + d + " " + d + "/sub", 1,
-            "qxdfs: cp: " + d + ": would land inside itself, at file:" + d +
-                "/sub/d; nothing was copied\n"},
+            "qxdfs: cp: " + d + " to " + d + "/sub/d: is a subdirectory of itself\n"},
            {"cp -f " + d + " " + directory, 1,
-            "qxdfs: cp: " + d + ": is its own destination; nothing was copied\n"},
+            "qxdfs: cp: " + d + " to " + d + ": are identical\n"},
            {"put -r -f " + d + " " + d, 1,
-            "qxdfs: put: " + d + ": would land inside itself, at file:" + d +
-                "/d; nothing was copied\n"},
+            "qxdfs: put: " + d + " to " + d + "/d: is a subdirectory of itself\n"},
+           {"mv " + d + " " + d, 1,
+            "qxdfs: mv: " + d + " to " + d + "/d: is a subdirectory of itself\n"},
            {"rm " + d, 1, "qxdfs: rm: " + d + ": is a directory (rm -r deletes it)\n"},
            {"put " + other + " " + f, 1, "qxdfs: put: " + f + ": File exists\n"},
            {"get " + other + " " + f, 1, "qxdfs: get: " + f + ": File exists\n"},
@@ -156,6 +174,24 @@ TEST_F(QxdfsTest, OrdinaryMistakesLoseNothing) {
     EXPECT_TRUE(std::filesystem::is_empty(d + "/sub")) << c.arguments;
   }
   EXPECT_EQ(contents(other), "other");
+
+  // One file by other names: from its directory, through a link, a hard link, ".".
+  std::filesystem::create_symlink("f", d + "/link");
+  std::filesystem::create_hard_link(f, d + "/hard");
+  for (const Case &c : std::vector<Case>{
+           {"put -f f .", 1, "qxdfs: put: f to ./f: are identical\n"},
+           {"cp -f link f", 1, "qxdfs: cp: link to f: are identical\n"},
+           {"cp -f hard " + d, 1, "qxdfs: cp: hard to " + d + "/hard: are identical\n"},
+           {"get -f f .", 1, "qxdfs: get: f to ./f: are identical\n"},
+           {"put -r -f ../d ..", 1, "qxdfs: put: ../d to ../d: are identical\n"},
+       }) {
+    Outcome run = qxdfs(c.arguments, "cd " + d + " && ");
+    EXPECT_EQ(run.status, c.status) << c.arguments;
+    EXPECT_EQ(run.err, c.line) << c.arguments;
+    EXPECT_EQ(contents(f), "keep") << c.arguments;
+  }
+  std::filesystem::remove(d + "/link");
+  std::filesystem::remove(d + "/hard");
 
   Outcome forced = qxdfs("put -f " + other + " " + f + " \\; rm -f " + directory +
                          "/none \\; rm -r -skipTrash " + d + "/sub");
@@ -206,22 +242,49 @@ TEST_F(QxdfsTest, APlantedClusterRecordRemovesNothing) {
   EXPECT_EQ(contents(victim + "/precious"), "mine") << "no marker, nothing removed";
 }
 
-// A copy stopped by SIGTERM (once the file it writes shows) removes what it made.
-TEST_F(QxdfsTest, AnInterruptedCopyLeavesNothingBehind) {
+// A copy stopped by SIGTERM (once the hidden file it writes shows) or by SIGINT, or failed by a
+// full disk (a file size limit), removes what it made and leaves the file it would have
+// replaced as it was.
+TEST_F(QxdfsTest, AnInterruptedOrFailedCopyLeavesTheOldFile) {
+  std::string in = directory + "/in/big", out = directory + "/out/big";
   std::filesystem::create_directories(directory + "/in");
   std::filesystem::create_directories(directory + "/out");
-  std::ofstream(directory + "/in/big").close();
-  std::filesystem::resize_file(directory + "/in/big", 1LL << 30);  // sparse
-  for (const auto &[command, shows] : std::vector<std::pair<std::string, std::string>>{
-           {"get " + directory + "/in/big " + directory + "/out/big", ".big.qxdfs-"},
-           {"put " + directory + "/in/big " + directory + "/out/big", "big"}}) {
-    Outcome run = runCommand(std::string(QX_QXDFS) + " " + command + " 2>&1 & p=$!; " +
-                             "for i in $(seq 3000); do ls -A " + directory + "/out | grep -q '^" +
-                             shows + "' && break; sleep 0.01; done; kill -TERM $p; wait $p");
-    EXPECT_EQ(run.status, 1) << command;
-    EXPECT_EQ(run.out,
-              "qxdfs: " + command.substr(0, 3) + ": " + directory + "/in/big: interrupted\n");
-    EXPECT_TRUE(std::filesystem::is_empty(directory + "/out")) << command;
+  std::ofstream(in).close();
+  std::filesystem::resize_file(in, 1LL << 30);  // sparse
+  std::ofstream(out) << "old";
+  const std::string qxdfs = std::string(QX_QXDFS) + " ";
+  auto stopped = [&](const std::string &command) {
+    return qxdfs + command + " 2>&1 & p=$!; for i in $(seq 3000); do ls -A " + directory +
+           "/out | grep -q '^.big.qxdfs-' && break; sleep 0.01; done; kill -TERM $p; wait $p";
+  };
+  struct Case {
+    std::string command;
+    int status;
+    std::string said;
+  };
+  for (const Case &c : std::vector<Case>{
+           {stopped("get -f " + in + " " + out), 143,
+            "qxdfs: get: " + out + ": interrupted (Terminated)\n"},
+           {stopped("put -f " + in + " " + out), 143,
+            "qxdfs: put: " + out + ": interrupted (Terminated)\n"},
+           {stopped("cp -f " + in + " file://" + out), 143,
+            "qxdfs: cp: " + out + ": interrupted (Terminated)\n"},
+           {"(echo new; sleep 5) | timeout -s INT 2 " + qxdfs + "put -f - " + out, 124,
+            "qxdfs: put: " + out + ": interrupted (Interrupt)\n"},
+           {"ulimit -f 64; " + qxdfs + "get -f " + in + " " + out, 1,
+            "qxdfs: get: " + out + ": File too large\n"},
+           {"ulimit -f 64; " + qxdfs + "put -f " + in + " " + out, 1,
+            "qxdfs: put: " + out + ": java.io.IOException: File too large\n"},
+       }) {
+    Outcome run = runCommand(c.command);
+    EXPECT_EQ(run.status, c.status) << c.command;
+    EXPECT_EQ(run.out + run.err, c.said) << c.command;
+    EXPECT_EQ(contents(out), "old") << c.command;
+    std::vector<std::string> left;
+    for (const auto &entry : std::filesystem::directory_iterator(directory + "/out")) {
+      left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"big"}) << c.command;
   }
 }
 

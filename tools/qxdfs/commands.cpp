@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "tools/qxdfs/beside.h"
 #include "tools/qxdfs/java.h"
 #include "tools/qxdfs/output.h"
 
@@ -30,6 +31,17 @@ hdfsPathInfo *peek(Shell &shell, const std::string &path, hdfsFS fs, QXMessageCo
   Session &session = shell.session;
   return session.ops().hdfsGetPathInfo(session.dfs(), context ? context : session.context(),
                                        &status, fs ? fs : shell.fs, text.c_str());
+}
+
+Found lookup(Shell &shell, hdfsFS fs, const std::string &path, hdfsPathInfo *&info,
+             QXMessageContext *context) {
+  int32_t status = 0;
+  std::u16string text = qx(path);
+  Session &session = shell.session;
+  info = session.ops().hdfsGetPathInfo(session.dfs(), context ? context : session.context(),
+                                       &status, fs ? fs : shell.fs, text.c_str());
+  if (info) return Found::kThere;
+  return status == static_cast<int32_t>(kPathMissing) ? Found::kMissing : Found::kUnknown;
 }
 
 hdfsPathInfo *infoOf(Shell &shell, const char *command, const std::string &path) {
@@ -294,22 +306,23 @@ int changeOwner(Shell &shell, const std::vector<std::string> &arguments) {
   });
 }
 
+// touch: a file that is there takes the time now; one that is not is made empty, in a directory
+// that is there.
 int touch(Shell &shell, const std::vector<std::string> &paths) {
   Session &session = shell.session;
   return forEach(paths, [&](const std::string &path) {
-    int32_t status = 0;
-    std::u16string text = qx(path);
-    if (session.ops().hdfsExists(session.dfs(), session.context(), &status, shell.fs,
-                                 text.c_str()) == 0) {
-      double now = static_cast<double>(time(nullptr));
-      bool ok = session.ops().hdfsUtime(session.dfs(), session.context(), &status, shell.fs,
-                                        path.c_str(), now, now) == 0;
-      return done(shell, ok, "touch", path);
+    hdfsPathInfo *info = nullptr;
+    Found found = lookup(shell, shell.fs, path, info);
+    if (info) release(shell, info, 1);
+    if (found == Found::kUnknown) return done(shell, false, "touch", path);
+    if (found == Found::kMissing) {
+      return writeBeside(shell, "touch", {shell.fs, path, false},
+                         [](const Writer &) { return kSucceeded; });
     }
-    FileHandle *file = session.ops().hdfsOpenFile(session.dfs(), session.context(), &status,
-                                                  shell.fs, text.c_str(), HDFS_OPEN_WRITE, 0, 0, 0);
-    bool ok = file && session.ops().hdfsCloseFile(session.dfs(), session.context(), &status,
-                                                  shell.fs, file) == 0;
+    int32_t status = 0;
+    double now = static_cast<double>(time(nullptr));
+    bool ok = session.ops().hdfsUtime(session.dfs(), session.context(), &status, shell.fs,
+                                      path.c_str(), now, now) == 0;
     return done(shell, ok, "touch", path);
   });
 }

@@ -28,6 +28,9 @@ constexpr char kSkipTrash = '~';  // rm -skipTrash
 // The cause of a failure on a path that is not there.
 constexpr char kNoSuchPath[] = "No such file or directory";
 
+// hdfsGetPathInfo's status for a path that is not there (no report comes with it).
+constexpr uint32_t kPathMissing = 0x86BFF80D;
+
 // A walk below this depth is taken for a loop of links, not a tree.
 constexpr int kDeepest = 256;
 
@@ -35,6 +38,8 @@ constexpr int kDeepest = 256;
 constexpr int kSucceeded = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+// Standard output's reader went away (a pipe to head): as a process ended by SIGPIPE.
+constexpr int kOutputClosed = 128 + 13;
 
 // Which of a command's operands are paths, for the patterns among them.
 enum class Operands {
@@ -108,6 +113,15 @@ std::vector<const char *> textList(std::vector<std::string>::const_iterator firs
 // operation reported nothing (Hadoop answered false), by the cause given.
 int done(Shell &shell, bool succeeded, const char *command, const std::string &subject,
          const char *quietCause = "failed");
+
+// What a file system says is at a path.
+enum class Found {
+  kThere,    // its information was given (back with release)
+  kMissing,  // nothing is there
+  kUnknown,  // the file system could not say; its reports are kept for the failure line
+};
+Found lookup(Shell &shell, hdfsFS fs, const std::string &path, hdfsPathInfo *&info,
+             QXMessageContext *context = nullptr);
 
 // A path's information; NULL after the failure's line ("No such file or directory" when it is
 // missing). Given back with release.

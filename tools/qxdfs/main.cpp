@@ -15,6 +15,7 @@
 #include "tools/embedded_cluster.h"
 #include "tools/qxdfs/cluster.h"
 #include "tools/qxdfs/commands.h"
+#include "tools/qxdfs/copying.h"
 #include "tools/qxdfs/patterns.h"
 
 namespace qxdfs {
@@ -173,7 +174,19 @@ int run(Shell &shell, const std::vector<std::string> &line) {
   const Command *command = findCommand(line[0]);
   std::vector<std::string> operands(line.begin() + static_cast<long>(first), line.end());
   if (!expandOperands(shell, *command, operands)) return kFailed;
-  return command->run(shell, operands);
+  int status = command->run(shell, operands);
+  // What could not be written to standard output fails the command, as Hadoop's shell says it;
+  // a reader that went away (| head) ends it quietly.
+  switch (outputFailure()) {
+    case Output::kClosed:
+      return kOutputClosed;
+    case Output::kFailed:
+      fprintf(stderr, "%s: Unable to write to output stream.\n", command->name);
+      return kFailed;
+    case Output::kWritten:
+      break;
+  }
+  return status;
 }
 
 std::string contentsOf(const std::string &path) {
@@ -331,12 +344,14 @@ int main(int argc, char **argv) {
   Options options;
   std::string wrong = parseOptions(argc, argv, options);
   // Help, also after global options (qxdfs --fs embedded help ls).
-  const std::vector<std::string> &first = options.commands.empty() ? words : options.commands[0];
-  if (words[0] == "--help" || (first[0] == "help" && first.size() == 1)) {
+  const std::vector<std::string> &first = wrong.empty() ? options.commands[0] : words;
+  if (words[0] == "--help" || (wrong.empty() && first[0] == "help" && first.size() == 1)) {
     usage(stdout);
     return kSucceeded;
   }
-  if (first[0] == "help") return first.size() == 2 ? help(first[1]) : refuse("help: one command");
+  if (wrong.empty() && first[0] == "help") {
+    return first.size() == 2 ? help(first[1]) : refuse("help: one command");
+  }
   for (const auto &line : options.commands) {
     if (wrong.empty()) wrong = check(line);
     if (wrong.empty() && line[0] == "config" && options.commands.size() > 1) {

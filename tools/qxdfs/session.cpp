@@ -302,6 +302,19 @@ hdfsFS Session::connect(const Target &target, const std::string &user) {
   return fs;
 }
 
+bool Session::isLocal(hdfsFS fs) {
+  auto known = local_.find(fs);
+  if (known != local_.end()) return known->second;
+  Java java(*this);
+  LocalRef<jobject> uri =
+      java.call(fs, "org/apache/hadoop/fs/FileSystem", "getUri", "()Ljava/net/URI;");
+  LocalRef<jobject> scheme =
+      java.call(uri.get(), "java/net/URI", "getScheme", "()Ljava/lang/String;");
+  bool local = java.text(scheme.get()) == "file";
+  forget();
+  return local_[fs] = local;
+}
+
 Session::WriteSizes Session::writeSizes(hdfsFS fs, const std::string &path) {
   BridgeState *bridge = dfs_->jvm;
   BridgeOperations &bridgeOps = bridge->operations;

@@ -67,6 +67,9 @@ class Session {
   };
   WriteSizes writeSizes(hdfsFS fs, const std::string &path);
 
+  // Whether a connection is the local file system (the local disk, through Hadoop).
+  bool isLocal(hdfsFS fs);
+
   DfsLinkState *dfs() const { return dfs_; }
   DfsOperations &ops() const { return dfs_->operations; }
   QXMessageContext *context() { return messages().get(); }
@@ -101,6 +104,7 @@ class Session {
   DfsLinkState *dfs_ = nullptr;
   std::vector<hdfsFS> connections_;
   std::map<std::string, hdfsFS> connected_;  // by host, port and user
+  std::map<hdfsFS, bool> local_;             // what isLocal found
   std::string fsName_;                       // the file system connected last, for messages
   QXPool *optionsPool_ = nullptr;            // the class path list grows in it
   OptionsRecord options_{};
