@@ -277,52 +277,46 @@ bool locate(Shell &shell, const char *command, const std::string &text, Located 
   return located.fs != nullptr;
 }
 
-// What is at a source; NULL after the failure's line.
-hdfsPathInfo *sourceInfo(Shell &shell, const char *command, const Located &source,
-                         const std::string &text) {
+// A source of cp or mv: its file system, where it lands and whether it is a directory.
+struct Source {
+  Located from;
+  TreeFile file;
+  bool directory = false;
+};
+
+// Finds a source and where it lands, refusing a landing that overlaps it; kSucceeded, or a
+// failure's status after its line.
+int planSource(Shell &shell, const char *command, const std::string &text, const Located &to,
+               bool intoDirectory, Source &source) {
+  int status = kFailed;
+  if (!locate(shell, command, text, source.from, status)) return status;
+  const std::string &path = source.from.location.path;
   hdfsPathInfo *info = nullptr;
-  Found found = lookup(shell, source.fs, source.location.path, info);
-  if (found == Found::kMissing) localFailure(command, text, kNoSuchPath);
-  if (found == Found::kUnknown) done(shell, false, command, text);
-  return info;
+  Found found = lookup(shell, source.from.fs, path, info);
+  if (found == Found::kMissing) return localFailure(command, text, kNoSuchPath);
+  if (found == Found::kUnknown) return done(shell, false, command, text);
+  source.file = {path, landing(path, to.location.path, intoDirectory), info->size,
+                 attributesOf(*info)};
+  source.directory = info->kind == HDFS_KIND_DIRECTORY;
+  release(shell, info, 1);
+  return checkOverlap(shell, command, text, {source.from.fs, path}, {to.fs, source.file.to},
+                      source.directory);
 }
 
-int copyOne(Shell &shell, const std::string &sourceText, const Located &to, bool intoDirectory) {
-  Located from;
-  int status = kFailed;
-  if (!locate(shell, "cp", sourceText, from, status)) return status;
-  hdfsPathInfo *info = sourceInfo(shell, "cp", from, sourceText);
-  if (!info) return kFailed;
-  const std::string &path = from.location.path;
-  TreeFile file{path, landing(path, to.location.path, intoDirectory), info->size,
-                attributesOf(*info)};
-  bool directory = info->kind == HDFS_KIND_DIRECTORY;
-  release(shell, info, 1);
-  if (int refused =
-          checkOverlap(shell, "cp", sourceText, {from.fs, path}, {to.fs, file.to}, directory)) {
-    return refused;
-  }
-  if (directory) return copyRemoteTree(shell, "cp", from.fs, path, to.fs, file.to);
-  return copyRemoteFile(shell, "cp", from.fs, to.fs, file);
+int copyOne(Shell &shell, const std::string &text, const Located &to, bool intoDirectory) {
+  Source source;
+  if (int failed = planSource(shell, "cp", text, to, intoDirectory, source)) return failed;
+  if (!source.directory) return copyRemoteFile(shell, "cp", source.from.fs, to.fs, source.file);
+  return copyRemoteTree(shell, "cp", source.from.fs, source.file.from, to.fs, source.file.to);
 }
 
 // mv within one file system renames (however the two paths name it); to another file system it
 // copies, then deletes the source once everything arrived.
-int moveOne(Shell &shell, const std::string &sourceText, const Located &to, bool intoDirectory) {
-  Located from;
-  int status = kFailed;
-  if (!locate(shell, "mv", sourceText, from, status)) return status;
-  hdfsPathInfo *info = sourceInfo(shell, "mv", from, sourceText);
-  if (!info) return kFailed;
-  const std::string &path = from.location.path;
-  TreeFile file{path, landing(path, to.location.path, intoDirectory), info->size,
-                attributesOf(*info)};
-  bool directory = info->kind == HDFS_KIND_DIRECTORY;
-  release(shell, info, 1);
-  if (int refused =
-          checkOverlap(shell, "mv", sourceText, {from.fs, path}, {to.fs, file.to}, directory)) {
-    return refused;
-  }
+int moveOne(Shell &shell, const std::string &text, const Located &to, bool intoDirectory) {
+  Source source;
+  if (int failed = planSource(shell, "mv", text, to, intoDirectory, source)) return failed;
+  const TreeFile &file = source.file;
+  hdfsFS from = source.from.fs;
   // Hadoop's shell never moves onto what is there.
   hdfsPathInfo *there = nullptr;
   Found found = lookup(shell, to.fs, file.to, there);
@@ -332,18 +326,18 @@ int moveOne(Shell &shell, const std::string &sourceText, const Located &to, bool
   if (int refused = checkParent(shell, "mv", {to.fs, file.to})) return refused;
   Session &session = shell.session;
   int32_t result = 0;
-  std::u16string source = qx(path), target = qx(file.to);
-  if (oneFileSystem(shell, from.fs, to.fs)) {
-    bool ok = session.ops().hdfsRename(session.dfs(), session.context(), &result, from.fs,
-                                       source.c_str(), target.c_str()) == 0;
-    return done(shell, ok, "mv", sourceText, "cannot be renamed (missing, or in the way)");
+  std::u16string path = qx(file.from), target = qx(file.to);
+  if (oneFileSystem(shell, from, to.fs)) {
+    bool ok = session.ops().hdfsRename(session.dfs(), session.context(), &result, from,
+                                       path.c_str(), target.c_str()) == 0;
+    return done(shell, ok, "mv", text, "cannot be renamed (missing, or in the way)");
   }
-  status = directory ? copyRemoteTree(shell, "mv", from.fs, path, to.fs, file.to)
-                     : copyRemoteFile(shell, "mv", from.fs, to.fs, file);
+  int status = source.directory ? copyRemoteTree(shell, "mv", from, file.from, to.fs, file.to)
+                                : copyRemoteFile(shell, "mv", from, to.fs, file);
   if (status != kSucceeded) return status;
-  bool deleted = session.ops().hdfsDelete(session.dfs(), session.context(), &result, from.fs,
-                                          source.c_str()) == 0;
-  return done(shell, deleted, "mv", sourceText, "copied, but the source could not be deleted");
+  bool deleted =
+      session.ops().hdfsDelete(session.dfs(), session.context(), &result, from, path.c_str()) == 0;
+  return done(shell, deleted, "mv", text, "copied, but the source could not be deleted");
 }
 
 // Several sources go only into a directory; then each source in turn, the worst status.
