@@ -1,17 +1,23 @@
 #include "tools/embedded_cluster.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "hostkernel/hostkernel.h"
@@ -53,12 +59,15 @@ std::vector<std::string> launcherCommand(const ClusterOptions &options) {
   return command;
 }
 
-// Reads a line, waiting at most the start time-out for each byte.
+// Reads a line, waiting at most the start time-out for it; false when that runs out, the
+// writer went away or a signal interrupted the wait.
 bool readLine(int fd, std::string &line) {
-  char c;
-  while (true) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
+  for (char c;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     pollfd ready = {fd, POLLIN, 0};
-    if (poll(&ready, 1, kStartTimeoutMs) <= 0) return false;
+    if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) return false;
     if (read(fd, &c, 1) != 1) return false;
     if (c == '\n') return true;
     line += c;
@@ -66,14 +75,14 @@ bool readLine(int fd, std::string &line) {
 }
 
 // Runs the launcher with its input and output on the given descriptors and its own messages in
-// the log; the pid, or -1.
-pid_t spawnLauncher(std::vector<std::string> command, int input, int output, const std::string &log,
+// the log; everything it makes is its user's alone (umask 077). The pid, or -1.
+pid_t spawnLauncher(std::vector<std::string> command, int input, int output, int log,
                     bool ownSession) {
   pid_t child = fork();
   if (child == 0) {
     if (ownSession) setsid();
-    int logFile = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (logFile >= 0) dup2(logFile, STDERR_FILENO);
+    umask(077);
+    dup2(log, STDERR_FILENO);
     dup2(input, STDIN_FILENO);
     dup2(output, STDOUT_FILENO);
     setenv("JAVA_HOME", javaHome().c_str(), 1);
@@ -86,35 +95,114 @@ pid_t spawnLauncher(std::vector<std::string> command, int input, int output, con
   return child;
 }
 
+// Whether a process is there and not a zombie.
+bool alive(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/stat");
+  std::string pidText, name, state;
+  return pid > 0 && (status >> pidText >> name >> state) && state != "Z";
+}
+
+// Waits, in tenths of a second, until a process is gone; whether it went in time.
+bool waitGone(pid_t pid, int waitSeconds) {
+  for (int tenth = 0; tenth < 10 * waitSeconds && alive(pid); tenth++) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return !alive(pid);
+}
+
+// This user's processes whose command line names a directory (a path in it, or itself).
+std::vector<pid_t> processesNaming(const std::string &directory) {
+  std::vector<pid_t> found;
+  DIR *processes = directory.empty() ? nullptr : opendir("/proc");
+  if (!processes) return found;
+  for (struct dirent *entry; (entry = readdir(processes)) != nullptr;) {
+    pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
+    struct stat owner;
+    std::string here = std::string("/proc/") + entry->d_name;
+    if (pid <= 0 || pid == getpid() || stat(here.c_str(), &owner) != 0 ||
+        owner.st_uid != getuid()) {
+      continue;
+    }
+    std::ifstream command(here + "/cmdline");
+    std::string words(std::istreambuf_iterator<char>(command), {});
+    for (size_t at = 0; (at = words.find(directory, at)) != std::string::npos; at++) {
+      char next = at + directory.size() < words.size() ? words[at + directory.size()] : '\0';
+      if (next == '/' || next == '\0') {
+        found.push_back(pid);
+        break;
+      }
+    }
+  }
+  closedir(processes);
+  return found;
+}
+
+// The launcher's first line: its file system's URI, or "error WHY" when it refused to start.
+std::string firstLine(int output, bool &served) {
+  std::string line;
+  served = readLine(output, line) && line.rfind("hdfs://", 0) == 0;
+  return line;
+}
+
 }  // namespace
 
-DetachedCluster startDetachedCluster(const ClusterOptions &options, const std::string &log) {
-  DetachedCluster started;
+int createPrivateFile(const std::string &path) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+bool endCluster(pid_t launcher, const std::string &directory, int waitSeconds) {
+  if (launcher > 0) kill(-launcher, SIGTERM);  // its own session: the group is its own
+  bool ended = launcher <= 0 || waitGone(launcher, waitSeconds);
+  if (!ended) {
+    kill(-launcher, SIGKILL);
+    kill(launcher, SIGKILL);
+    waitGone(launcher, 5);
+  }
+  std::vector<pid_t> left = processesNaming(directory);
+  for (pid_t pid : left) kill(pid, SIGTERM);
+  for (pid_t pid : left) {
+    if (!waitGone(pid, 2)) kill(pid, SIGKILL);
+  }
+  if (launcher > 0) waitpid(launcher, nullptr, WNOHANG);  // reaped, when it was a child here
+  return ended;
+}
+
+LaunchingCluster launchDetachedCluster(const ClusterOptions &options, const std::string &log) {
+  LaunchingCluster launching;
   int fromChild[2];
   int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (nothing < 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
-    started.error = "no pipe";
-    if (nothing >= 0) close(nothing);
+  int logFile = createPrivateFile(log);
+  if (logFile < 0) {
+    launching.error = log + ": " + strerror(errno);
+  } else if (nothing < 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
+    launching.error = "no pipe";
+  } else {
+    std::vector<std::string> command = launcherCommand(options);
+    command.push_back("--detached");
+    launching.pid = spawnLauncher(command, nothing, fromChild[1], logFile, true);
+    close(fromChild[1]);
+    launching.output = fromChild[0];
+  }
+  if (nothing >= 0) close(nothing);
+  if (logFile >= 0) close(logFile);
+  return launching;
+}
+
+DetachedCluster awaitDetachedCluster(LaunchingCluster launching, const ClusterOptions &options,
+                                     const std::string &log) {
+  DetachedCluster started;
+  bool served = false;
+  std::string line = launching.pid > 0 ? firstLine(launching.output, served) : "";
+  if (launching.output >= 0) close(launching.output);
+  if (served) {
+    started.pid = launching.pid;
+    started.uri = line;
     return started;
   }
-  std::vector<std::string> command = launcherCommand(options);
-  command.push_back("--detached");
-  started.pid = spawnLauncher(command, nothing, fromChild[1], log, true);
-  close(nothing);
-  close(fromChild[1]);
-  std::string line;
-  bool ready = started.pid > 0 && readLine(fromChild[0], line) && line.rfind("hdfs://", 0) == 0;
-  close(fromChild[0]);
-  if (ready) {
-    started.uri = line;
-  } else {
-    started.error = "the cluster's launcher did not start; its log: " + log;
-    if (started.pid > 0) {
-      kill(started.pid, SIGKILL);
-      waitpid(started.pid, nullptr, 0);
-    }
-    started.pid = -1;
-  }
+  started.error = line.rfind("error ", 0) == 0
+                      ? line.substr(6)
+                      : "the cluster's launcher did not start; its log: " + log;
+  endCluster(launching.pid, options.directory, 20);
   return started;
 }
 
@@ -159,34 +247,41 @@ bool commandDetachedCluster(const std::string &configurationDirectory, const std
 }
 
 bool EmbeddedCluster::start(const ClusterOptions &given) {
-  int toChild[2], fromChild[2];
-  // Close-on-exec: no later child may hold the launcher's input open after this process ends.
-  if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
-    error_ = "no pipe";
+  // Its log, and its data unless a directory is given, in a directory only this user may enter:
+  // no name another user could plant a link at.
+  char pattern[] = "/tmp/qxcluster.XXXXXX";
+  if (!mkdtemp(pattern)) {
+    error_ = std::string("no directory for the cluster: ") + strerror(errno);
     return false;
   }
+  own_ = pattern;
+  log_ = own_ + "/launcher.log";
   ClusterOptions options = given;
-  if (options.directory.empty()) {
-    char pattern[] = "/tmp/qxcluster.XXXXXX";
-    if (!mkdtemp(pattern)) {
-      error_ = "no directory for the cluster";
-      return false;
-    }
-    options.directory = pattern;
-    ownDirectory_ = true;
-  }
+  if (options.directory.empty()) options.directory = own_ + "/data";
   directory_ = options.directory;
+  int toChild[2], fromChild[2];
+  int log = createPrivateFile(log_);
+  // Close-on-exec: no later child may hold the launcher's input open after this process ends.
+  if (log < 0 || pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
+    error_ = log < 0 ? log_ + ": " + strerror(errno) : "no pipe";
+    if (log >= 0) close(log);
+    keepLog_ = log >= 0;
+    stop();
+    return false;
+  }
   std::vector<std::string> command = launcherCommand(options);
-  log_ = "/tmp/qxcluster-" + std::to_string(getpid()) + "-" + std::to_string(toChild[1]) + ".log";
-  child_ = spawnLauncher(command, toChild[0], fromChild[1], log_, false);
+  child_ = spawnLauncher(command, toChild[0], fromChild[1], log, false);
+  close(log);
   close(toChild[0]);
   close(fromChild[1]);
   input_ = toChild[1];
   output_ = fromChild[0];
-  std::string line;
-  bool ready = readLine(output_, line) && line.rfind("hdfs://", 0) == 0;
-  if (!ready) {
-    error_ = "the cluster's launcher did not start (" + command[0] + "); its log: " + log_;
+  bool served = false;
+  std::string line = firstLine(output_, served);
+  if (!served) {
+    error_ = line.rfind("error ", 0) == 0
+                 ? line.substr(6)
+                 : "the cluster's launcher did not start (" + command[0] + "); its log: " + log_;
     keepLog_ = true;
     stop();
     return false;
@@ -194,7 +289,6 @@ bool EmbeddedCluster::start(const ClusterOptions &given) {
   uri_ = line;
   size_t colon = line.rfind(':');
   port_ = colon > 5 ? static_cast<uint16_t>(atoi(line.c_str() + colon + 1)) : 0;  // not "hdfs:"
-
   return true;
 }
 
@@ -203,9 +297,7 @@ std::string EmbeddedCluster::info(const std::string &key) const {
 }
 
 void EmbeddedCluster::stop() {
-  bool running = child_ > 0 && waitpid(child_, nullptr, WNOHANG) == 0;
-  if (!running) child_ = -1;
-  if (input_ >= 0 && running) {
+  if (input_ >= 0 && alive(child_)) {
     const char stopLine[] = "stop\n";
     ssize_t written = write(input_, stopLine, sizeof stopLine - 1);
     (void)written;  // the closed input stops it as well
@@ -214,11 +306,16 @@ void EmbeddedCluster::stop() {
   if (output_ >= 0) close(output_);
   input_ = output_ = -1;
   if (child_ > 0) {
+    // It shuts the cluster down and removes its directory; what does not end in time is ended.
+    if (!waitGone(child_, 60)) endCluster(child_, directory_, 10);
     waitpid(child_, nullptr, 0);
     child_ = -1;
   }
-  if (!log_.empty() && !keepLog_) unlink(log_.c_str());
-  if (ownDirectory_) rmdir(directory_.c_str());  // the launcher removed what it put there
+  if (own_.empty()) return;
+  if (!keepLog_) unlink(log_.c_str());
+  rmdir((own_ + "/data").c_str());  // the launcher removed what it put there
+  rmdir(own_.c_str());              // kept while it holds a log to read
+  own_.clear();
 }
 
 bool EmbeddedCluster::command(const std::string &line, std::string &answer) {

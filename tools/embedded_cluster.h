@@ -67,20 +67,40 @@ class EmbeddedCluster {
   std::string uri_;
   uint16_t port_ = 0;
   std::string directory_;
-  bool ownDirectory_ = false;
+  std::string own_;  // a directory of this process's own: the log, and the data unless given
   std::string error_;
   std::string log_;  // the launcher's own messages
   bool keepLog_ = false;
 };
 
 // A cluster that outlives the process that started it: in a session of its own, with its data
-// in a given directory, until it is sent SIGTERM (it then removes the directory).
+// in a given directory, until it is sent SIGTERM (it then removes the directory). Started in two
+// steps, so that the caller can record the launcher before waiting for it.
+struct LaunchingCluster {
+  pid_t pid = -1;
+  int output = -1;    // where its first line comes
+  std::string error;  // why it was not launched
+};
+LaunchingCluster launchDetachedCluster(const ClusterOptions &options, const std::string &log);
+
 struct DetachedCluster {
   pid_t pid = -1;
   std::string uri;    // the file system's URI once it serves
   std::string error;  // why it did not start
 };
-DetachedCluster startDetachedCluster(const ClusterOptions &options, const std::string &log);
+// Waits, at most three minutes, for a launched cluster to serve. A launcher that does not (it
+// failed, the wait ran out, or a signal interrupted it) is ended with its cluster.
+DetachedCluster awaitDetachedCluster(LaunchingCluster launching, const ClusterOptions &options,
+                                     const std::string &log);
+
+// Ends a cluster: SIGTERM to its launcher's process group (the launcher shuts the cluster down
+// and removes its directory), SIGKILL to what is left after a bound, and the same for every
+// process of this user whose command line names the cluster's directory (the containers of
+// its jobs, in sessions of their own). Whether the launcher had ended by itself in time.
+bool endCluster(pid_t launcher, const std::string &directory, int waitSeconds);
+
+// A file made anew for this user alone (0600, O_EXCL, never through a link); -1 with errno.
+int createPrivateFile(const std::string &path);
 
 // A fact of a cluster.info file in a client configuration directory, or "".
 std::string clusterInfo(const std::string &configurationDirectory, const std::string &key);

@@ -34,6 +34,7 @@ import org.apache.hadoop.mapreduce.lib.input.FileInputFormat;
 import org.apache.hadoop.mapreduce.lib.output.FileOutputFormat;
 import org.apache.hadoop.metrics2.lib.DefaultMetricsSystem;
 import org.apache.hadoop.security.UserGroupInformation;
+import org.apache.hadoop.util.NativeCodeLoader;
 
 /**
  * The storage engine's map-reduce driver: a word count over files of the file system the
@@ -82,22 +83,43 @@ public final class DORNmap {
       }
       conf.set(setting.substring(0, equals), setting.substring(equals + 1));
     }
+    // Hadoop's MapReduce reads its spill files through SecureIOUtils, which under Kerberos
+    // needs the native library: without it a job fails in its first task, after submission.
+    if (UserGroupInformation.isSecurityEnabled() && !NativeCodeLoader.isNativeCodeLoaded()) {
+      throw new IllegalStateException("DORNmap: Hadoop's MapReduce cannot run a job on a"
+          + " Kerberos-secured cluster without Hadoop's native library (libhadoop), which this"
+          + " JVM did not load; nothing was submitted");
+    }
     String user = conf.getTrimmed(USER, "");
-    if (user.isEmpty() || user.equals(UserGroupInformation.getCurrentUser().getShortUserName())) {
+    UserGroupInformation current = UserGroupInformation.getCurrentUser();
+    if (user.isEmpty() || user.equals(current.getShortUserName())) {
       return count(conf, args[0], args[1]);
     }
-    return UserGroupInformation.createRemoteUser(user)
-        .doAs((PrivilegedExceptionAction<Integer>) () -> count(conf, args[0], args[1]));
+    // Under Kerberos another user is acted as through the login's own credentials.
+    UserGroupInformation acting = UserGroupInformation.isSecurityEnabled()
+        ? UserGroupInformation.createProxyUser(user, UserGroupInformation.getLoginUser())
+        : UserGroupInformation.createRemoteUser(user);
+    return acting.doAs((PrivilegedExceptionAction<Integer>) () -> count(conf, args[0], args[1]));
   }
 
-  /** Runs the word count; the local job runner's metrics and staging go with the job. */
+  /**
+   * Runs the word count; the local job runner's metrics and its files go with the job. Its
+   * staging and spill files are kept in a directory only the user may enter, not in the shared
+   * /tmp/hadoop-USER that another user could make first.
+   */
   private static int count(Configuration conf, String input, String output) throws Exception {
     boolean local = conf.get("mapreduce.framework.name", "local").equals("local");
     Set<ObjectName> registered = runnerMetrics();
-    java.nio.file.Path staging = null;
-    if (local && conf.get(STAGING_ROOT) == null) {
-      staging = Files.createTempDirectory("dornmap-staging");
-      conf.set(STAGING_ROOT, staging.toString());
+    java.nio.file.Path own = null;
+    if (local) {
+      own = Files.createTempDirectory("dornmap"); // 0700
+      if (conf.get(STAGING_ROOT) == null) {
+        conf.set(STAGING_ROOT, own.resolve("staging").toString());
+      }
+      String[] sources = conf.getPropertySources("hadoop.tmp.dir");
+      if (sources == null || sources[0].equals("core-default.xml")) {
+        conf.set("hadoop.tmp.dir", own.resolve("tmp").toString());
+      }
     }
     try (Job job = Job.getInstance(conf, "DORNmap word count")) {
       job.setJarByClass(DORNmap.class);
@@ -132,8 +154,8 @@ public final class DORNmap {
       return 0;
     } finally {
       unregisterSince(registered);
-      if (staging != null) {
-        removeTree(staging);
+      if (own != null) {
+        removeTree(own);
       }
     }
   }
@@ -197,10 +219,16 @@ public final class DORNmap {
         json.append(",\"counters\":").append(counters(job.getCounters()));
       }
       json.append("}\n");
-      java.nio.file.Path written = file.resolveSibling(file.getFileName() + ".part");
-      Files.writeString(written, json.toString(), StandardCharsets.UTF_8);
-      Files.move(written, file, StandardCopyOption.REPLACE_EXISTING,
-          StandardCopyOption.ATOMIC_MOVE);
+      // A new file of a name no one can foresee (made exclusively, 0600), moved over the last.
+      java.nio.file.Path written =
+          Files.createTempFile(file.toAbsolutePath().getParent(), file.getFileName() + ".", ".part");
+      try {
+        Files.writeString(written, json.toString(), StandardCharsets.UTF_8);
+        Files.move(written, file, StandardCopyOption.REPLACE_EXISTING,
+            StandardCopyOption.ATOMIC_MOVE);
+      } finally {
+        Files.deleteIfExists(written);
+      }
     }
 
     /** The hosts (as their web addresses) the succeeded map attempts ran on. */

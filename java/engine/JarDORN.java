@@ -1,4 +1,5 @@
 import java.io.ByteArrayOutputStream;
+import java.io.DataOutputStream;
 import java.io.File;
 import java.io.FileDescriptor;
 import java.io.FileNotFoundException;
@@ -10,24 +11,45 @@ import java.lang.management.ManagementFactory;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.security.PrivilegedExceptionAction;
 import java.util.ArrayDeque;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Comparator;
 import java.util.Deque;
 import java.util.List;
+import java.util.Map;
+import java.util.stream.Stream;
+import org.apache.hadoop.conf.Configuration;
+import org.apache.hadoop.fs.FileSystem;
+import org.apache.hadoop.security.Credentials;
+import org.apache.hadoop.security.UserGroupInformation;
 
 /**
  * The storage engine's jar entry: runs the main class of a jar in a JVM of its own, so that
  * nothing the main does (System.exit, Runtime.halt, threads it leaves running) reaches the
  * engine's JVM. The child JVM is this JVM's java.home with this JVM's class path plus the jar,
  * the same -D settings and module openings; its standard output and error are the engine's own.
+ *
+ * <p>The child acts as the user this JVM acts as (Hadoop's current user): with simple
+ * authentication by that name (HADOOP_USER_NAME); under Kerberos with delegation tokens of the
+ * default file system that this JVM obtains for it (HADOOP_TOKEN_FILE_LOCATION, a file only
+ * this user may read, removed when the child ends), as YARN hands its containers their user.
+ * The child's life is tied to this JVM's: it halts when this JVM's process ends, and this JVM
+ * destroys it when it shuts down first.
  */
 public final class JarDORN {
   /** Lines of the child's standard error a failure carries. */
   private static final int TAIL_LINES = 10;
   /** How long the copy of the child's standard error may go on after the child ended. */
   private static final long DRAIN_MILLIS = 2000;
+  /** The child's exit status when its parent went away first (as after SIGTERM). */
+  private static final int PARENT_GONE = 143;
+  /** Under Kerberos: the user the child acts as, with the tokens its parent obtained. */
+  private static final String ACTING_USER = "jardorn.user";
 
   private JarDORN() {}
 
@@ -53,18 +75,32 @@ public final class JarDORN {
     command.add(JarDORN.class.getName());
     command.add(jarAndClass[1]);
     command.addAll(Arrays.asList(args == null ? new String[0] : args));
-    Process child =
+    ProcessBuilder builder =
         new ProcessBuilder(command)
             .redirectOutput(ProcessBuilder.Redirect.INHERIT)
-            .redirectError(ProcessBuilder.Redirect.PIPE)
-            .start();
-    child.getOutputStream().close(); // the child reads no input of the engine's
+            .redirectError(ProcessBuilder.Redirect.PIPE);
+    Path tokens = actAsThisUser(builder, command);
+    Process child = builder.start();
+    Thread reaper = new Thread(child::destroyForcibly, "JarDORN child of " + jarAndClass[1]);
+    Runtime.getRuntime().addShutdownHook(reaper);
+    int status;
     Tail tail = new Tail(child.getErrorStream(), new FileOutputStream(FileDescriptor.err));
-    Thread copier = new Thread(tail, "JarDORN stderr of " + jarAndClass[1]);
-    copier.setDaemon(true); // a grandchild may keep the pipe open: never wait for it
-    copier.start();
-    int status = child.waitFor();
-    copier.join(DRAIN_MILLIS);
+    try {
+      child.getOutputStream().close(); // the child reads no input of the engine's
+      Thread copier = new Thread(tail, "JarDORN stderr of " + jarAndClass[1]);
+      copier.setDaemon(true); // a grandchild may keep the pipe open: never wait for it
+      copier.start();
+      status = child.waitFor();
+      copier.join(DRAIN_MILLIS);
+    } finally {
+      child.destroyForcibly();
+      removeQuietly(tokens);
+      try {
+        Runtime.getRuntime().removeShutdownHook(reaper);
+      } catch (IllegalStateException e) {
+        // this JVM is shutting down: the hook destroys the child
+      }
+    }
     if (status != 0) {
       throw new IOException(
           "JarDORN: " + jarAndClass[1] + " of " + jar + " ended with exit status " + status
@@ -78,23 +114,87 @@ public final class JarDORN {
    * keep it), with status 1 after printing what the main threw.
    */
   public static void main(String[] args) {
+    // A child whose parent went away (killed, or gone without destroying it) ends too.
+    ProcessHandle.current().parent().ifPresent(parent -> parent.onExit().thenRun(
+        () -> Runtime.getRuntime().halt(PARENT_GONE)));
     ClassLoader loader = ClassLoader.getSystemClassLoader();
     Thread.currentThread().setContextClassLoader(loader);
     int status = 0;
     try {
-      Class<?> type = Class.forName(args[0], false, loader);
-      Method main = type.getMethod("main", String[].class);
-      main.invoke(null, (Object) Arrays.copyOfRange(args, 1, args.length));
+      String user = System.getProperty(ACTING_USER);
+      if (user == null) {
+        runMain(loader, args);
+      } else {
+        // Under Kerberos: as the user, with the delegation tokens the parent obtained, which the
+        // login user found in HADOOP_TOKEN_FILE_LOCATION.
+        UserGroupInformation acting = UserGroupInformation.createRemoteUser(user);
+        acting.addCredentials(UserGroupInformation.getLoginUser().getCredentials());
+        acting.doAs((PrivilegedExceptionAction<Void>) () -> {
+          runMain(loader, args);
+          return null;
+        });
+      }
     } catch (InvocationTargetException e) {
       e.getCause().printStackTrace();
       status = 1;
-    } catch (ReflectiveOperationException | RuntimeException | LinkageError e) {
-      e.printStackTrace();
+    } catch (Exception | LinkageError e) {
+      Throwable cause = e.getCause() instanceof InvocationTargetException ? e.getCause().getCause()
+          : e;
+      cause.printStackTrace();
       status = 1;
     }
     System.err.flush();
     System.out.flush();
     System.exit(status);
+  }
+
+  private static void runMain(ClassLoader loader, String[] args)
+      throws ReflectiveOperationException {
+    Class<?> type = Class.forName(args[0], false, loader);
+    Method main = type.getMethod("main", String[].class);
+    main.invoke(null, (Object) Arrays.copyOfRange(args, 1, args.length));
+  }
+
+  /**
+   * Makes the child act as this JVM's current user; the token file made for it (to remove when
+   * it ends), or null.
+   */
+  private static Path actAsThisUser(ProcessBuilder builder, List<String> command)
+      throws IOException, InterruptedException {
+    UserGroupInformation acting = UserGroupInformation.getCurrentUser();
+    Map<String, String> environment = builder.environment();
+    environment.remove("HADOOP_PROXY_USER");
+    if (!UserGroupInformation.isSecurityEnabled()) {
+      environment.put("HADOOP_USER_NAME", acting.getShortUserName());
+      return null;
+    }
+    Credentials credentials = new Credentials();
+    String renewer = UserGroupInformation.getRealUserOrSelf(acting).getShortUserName();
+    acting.doAs((PrivilegedExceptionAction<Void>) () -> {
+      FileSystem.get(new Configuration()).addDelegationTokens(renewer, credentials);
+      return null;
+    });
+    Path directory = Files.createTempDirectory("jardorn"); // 0700
+    Path tokens = Files.createFile(directory.resolve("tokens"),
+        PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rw-------")));
+    try (DataOutputStream out = new DataOutputStream(Files.newOutputStream(tokens))) {
+      credentials.writeTokenStorageToStream(out);
+    }
+    environment.put(UserGroupInformation.HADOOP_TOKEN_FILE_LOCATION, tokens.toString());
+    command.add(command.indexOf("-cp"), "-D" + ACTING_USER + "=" + acting.getShortUserName());
+    builder.command(command);
+    return directory;
+  }
+
+  private static void removeQuietly(Path directory) {
+    if (directory == null) {
+      return;
+    }
+    try (Stream<Path> paths = Files.walk(directory)) {
+      paths.sorted(Comparator.reverseOrder()).forEach(path -> path.toFile().delete());
+    } catch (IOException e) {
+      // what cannot be listed cannot be removed either
+    }
   }
 
   /** The -D settings and module options this JVM was started with, but its class path. */

@@ -1,5 +1,8 @@
 // The Java tools: sources compiled against the kept class path with their diagnostics listed,
 // a real jar launched through JarDORN, and a real word count run through DORNmap over HDFS.
+#include <pwd.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +19,11 @@ const std::string kHadoopApi = std::string(QX_HADOOP_LIB_DIR) + "/hadoop-client-
 // Where the local job runner stages jobs unless told otherwise.
 const std::string kStagingRoot = "/tmp/hadoop/mapred/staging";
 constexpr char DORN_USER[] = "mapreduce.job.user.name";
+
+std::string contents(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 size_t entriesIn(const std::string &directory) {
   std::error_code missing;
@@ -308,7 +316,15 @@ TEST_F(JavaToolsTest, AWordCountRunsOverHdfs) {
   makeWorldWritable(fs, u"/wc/shared");
   std::string filesystem = "fs.defaultFS=" + testHdfs().uri();
   std::string user = std::string(DORN_USER) + "=counter";
-  const char *const settings[] = {filesystem.c_str(), ""};
+  // Names another user could plant: the status file's old partial name beside it, and the
+  // local job runner's old spill directory (a file there, where it would make its own).
+  std::string directory = temporaryDirectory(), victim = directory + "/victim";
+  std::string status = "dornmap.status=" + directory + "/status";
+  std::ofstream(victim) << "mine";
+  std::filesystem::create_symlink(victim, directory + "/status.part");
+  std::string spill = "/tmp/hadoop-" + std::string(getpwuid(getuid())->pw_name);
+  bool planted = !std::filesystem::exists(spill) && std::ofstream(spill).good();
+  const char *const settings[] = {filesystem.c_str(), status.c_str(), ""};
   const char *const asCounter[] = {filesystem.c_str(), user.c_str(), ""};
   size_t stagedBefore = entriesIn(kStagingRoot);
   for (int job = 0; job < 3; job++) {
@@ -321,6 +337,10 @@ TEST_F(JavaToolsTest, AWordCountRunsOverHdfs) {
     EXPECT_EQ(entriesIn(kStagingRoot), stagedBefore) << "no staging directory left";
     EXPECT_EQ(ownerOf(fs, qx(out)), job == 2 ? u"counter" : ownerOf(fs, u"/wc/in"));
   }
+  if (planted) std::filesystem::remove(spill);
+  EXPECT_EQ(contents(victim), "mine") << "a planted link is not written through";
+  EXPECT_NE(contents(directory + "/status").find("\"state\":\"SUCCEEDED\""), std::string::npos);
+  removeTree(directory);
 
   struct Failure {
     std::vector<const char *> settings, arguments;

@@ -165,6 +165,23 @@ TEST_F(YarnTest, AMapperThatThrowsFailsTheJobWithItsException) {
   EXPECT_FALSE(env->ExceptionCheck());
 }
 
+// A job whose ResourceManager is not there (gone with its cluster) fails within the client
+// configuration's bound, not after Hadoop's quarter of an hour of retries.
+TEST_F(YarnTest, AJobWithoutItsResourceManagerGivesUpWithinTheBound) {
+  writeAll(fs, "/orphan/part0", "words\n");
+  std::string state;
+  auto job = std::async(std::launch::async, [&] {
+    uint32_t result =
+        wordCount("/orphan", "/orphan-out", {"yarn.resourcemanager.address=127.0.0.1:1"}, state);
+    QXJniExtension *jni = dfs->jvm->jniExtension;
+    jni->releaseThread(jni, jni, nullptr);
+    return result;
+  });
+  ASSERT_EQ(job.wait_for(std::chrono::seconds(120)), std::future_status::ready);
+  EXPECT_EQ(job.get(), 0x86BFF81Au);
+  EXPECT_EQ(reports().front(), statusReport(4, 0x86BFF81A, {"javaMap"}));
+}
+
 TEST_F(YarnTest, ADriverJarCompiledHereRunsOnYarn) {
   std::string item = std::string(QX_HADOOP_LIB_DIR) + "/hadoop-client-api-3.5.0.jar" + '\0';
   int32_t length = static_cast<int32_t>(item.size());

@@ -240,6 +240,18 @@ TEST_F(QxdfsTest, APlantedClusterRecordRemovesNothing) {
             "away; cleaned up\n");
   EXPECT_FALSE(std::filesystem::exists(home + "/cluster"));
   EXPECT_EQ(contents(victim + "/precious"), "mine") << "no marker, nothing removed";
+
+  // A live process that looks like a launcher but is not this record's is no cluster: stop
+  // must not end it.
+  Outcome decoy = runCommand(
+      "setsid bash -c 'exec -a qxhost.cluster.EmbeddedCluster sleep 60' > /dev/null 2>&1 & "
+      "echo $!; sleep 0.3");
+  std::string pid = decoy.out.substr(0, decoy.out.find('\n'));
+  std::ofstream(home + "/cluster") << pid << " hdfs://127.0.0.1:1 1 " << victim << "\n";
+  Outcome stop = qxdfs("cluster stop", environment);
+  EXPECT_EQ(stop.status, 1);
+  EXPECT_FALSE(processEnded(pid)) << "the decoy " << pid << " was ended";
+  runCommand("kill " + pid);
 }
 
 // A copy stopped by SIGTERM (once the hidden file it writes shows) or by SIGINT, or failed by a
@@ -286,6 +298,31 @@ TEST_F(QxdfsTest, AnInterruptedOrFailedCopyLeavesTheOldFile) {
     }
     EXPECT_EQ(left, std::vector<std::string>{"big"}) << c.command;
   }
+}
+
+// A jar's JVM ends with the qxdfs that launched it, however that ends; a keytab given for a file
+// system without Kerberos is said to be unused.
+TEST_F(QxdfsTest, ALaunchedJarEndsWithItsLauncher) {
+  std::string jar = std::string(QX_TEST_DATA_DIR) + "/launched.jar";
+  for (const char *signal : {"TERM", "KILL"}) {
+    std::string mark = directory + "/who-" + signal;
+    Outcome run = runCommand(std::string(QX_QXDFS) + " jar " + jar + " qxtest.Who " + mark +
+                             " sleep > /dev/null & p=$!; for i in $(seq 300); do test -e " + mark +
+                             " && break; sleep 0.1; done; kill -" + signal +
+                             " $p; wait $p; "
+                             "for i in $(seq 100); do pgrep -f -- '[J]arDORN qxtest.Who " +
+                             mark +
+                             "' > /dev/null || break; sleep 0.1; done; pgrep -f -- "
+                             "'[J]arDORN qxtest.Who " +
+                             mark + "'");
+    EXPECT_EQ(run.out, "") << signal << ": the jar's JVM still runs";
+  }
+  Outcome unused = qxdfs("--keytab " + directory + "/x.keytab --principal x@Y ls " + directory);
+  EXPECT_EQ(unused.status, 0);
+  EXPECT_EQ(unused.err.substr(0, unused.err.find('\n')),
+            "qxdfs: --keytab " + directory +
+                "/x.keytab: the file system does not use Kerberos (hadoop.security.authentication "
+                "is simple); not used");
 }
 
 // ls, stat and config as JSON, read back by a JSON parser and held against the files made.
@@ -382,7 +419,8 @@ TEST_F(QxdfsTest, AClusterStartedOnceServesTheCommandsAfterIt) {
 
   Outcome stop = qxdfs("cluster stop", home);
   EXPECT_EQ(stop.status, 0) << stop.err;
-  EXPECT_FALSE(std::filesystem::exists(directory + "/cluster")) << "record and data removed";
+  EXPECT_FALSE(std::filesystem::exists(directory + "/cluster/cluster")) << "record removed";
+  EXPECT_FALSE(std::filesystem::exists(directory + "/cluster/data")) << "data removed";
   EXPECT_TRUE(processEnded(pid)) << "launcher " << pid;
   EXPECT_EQ(qxdfs("cluster status", home).status, 1);
   unsetenv("QXDFS_CLUSTER_HOME");
@@ -419,7 +457,8 @@ TEST_F(QxdfsTest, AYarnClusterRunsAMapJobAndLeavesNothing) {
   EXPECT_EQ(counted.out, "be\t2\nnot\t1\nor\t1\nto\t2\n") << counted.err;
 
   EXPECT_EQ(qxdfs("cluster stop", home).status, 0);
-  EXPECT_FALSE(std::filesystem::exists(directory + "/cluster")) << "record and data removed";
+  EXPECT_FALSE(std::filesystem::exists(directory + "/cluster/cluster")) << "record removed";
+  EXPECT_FALSE(std::filesystem::exists(directory + "/cluster/data")) << "data removed";
   EXPECT_TRUE(processEnded(pid)) << "launcher " << pid;
   // (The brackets keep the shell that runs pgrep from matching itself.)
   Outcome containers = runCommand("pgrep -f -- '[-]Dyarn.app.container.log.dir=" + directory + "'");
@@ -478,6 +517,27 @@ TEST_F(QxdfsTest, ASecuredHighlyAvailableClusterTakesTicketsAndKeytabs) {
                          home);
   EXPECT_EQ(keytab.status, 0) << keytab.err;
   EXPECT_EQ(contents(directory + "/back"), "alice's note\n");
+
+  // Its secrets are its user's alone; a jar's JVM acts as the user the command names, through
+  // the login's credentials; a map job, which Hadoop cannot run under Kerberos without its
+  // native library, is refused before it is submitted.
+  for (const std::string &secret :
+       {conf + "/alice.keytab", conf + "/bob.keytab", conf + "/cluster.info",
+        directory + "/cluster/data/kdc/hdfs.keytab"}) {
+    struct stat info;
+    ASSERT_EQ(stat(secret.c_str(), &info), 0) << secret;
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << secret;
+  }
+  std::string asAlice =
+      "--fs embedded --keytab " + conf + "/alice.keytab --principal alice@EXAMPLE.COM ";
+  Outcome who = qxdfs(asAlice + "--user bob jar " + QX_TEST_DATA_DIR +
+                          "/launched.jar qxtest.Who /tmp/by-bob \\; stat %u /tmp/by-bob",
+                      home);
+  EXPECT_EQ(who.status, 0) << who.err;
+  EXPECT_EQ(who.out, "Who: bob\nbob\n");
+  Outcome job = qxdfs(asAlice + "mapjob /user/alice /user/alice/counted", home);
+  EXPECT_EQ(job.status, 1);
+  EXPECT_NE(job.err.find("without Hadoop's native library"), std::string::npos) << job.err;
 
   ASSERT_EQ(runCommand(kerberos + "kdestroy").status, 0);
   Outcome destroyed = qxdfs("--fs embedded ls /user/alice", kerberos);

@@ -1,16 +1,20 @@
 #include "tools/qxdfs/cluster.h"
 
+#include <fcntl.h>
+#include <ftw.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-
 #include <chrono>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
+#include <cstring>
+#include <ctime>
 #include <fstream>
 #include <thread>
 
@@ -19,8 +23,6 @@
 
 namespace qxdfs {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Where the record lives: QXDFS_CLUSTER_HOME, or a directory of the user's own under /tmp.
 std::string home() {
@@ -39,10 +41,15 @@ std::string logPath() {
 
 // The file that marks a directory as a cluster's own data: nothing without it is ever removed.
 constexpr char kMarker[] = ".qxdfs-cluster";
+// What the record says of a cluster whose launcher has not served yet.
+constexpr char kStarting[] = "starting";
+// How long a start may wait for another start or stop to end.
+constexpr int kLockWaitSeconds = 240;
 
 // The record's directory must be the user's alone, as ssh wants its keys: another user who made
-// it first could plant a record whose data directory names any directory of this user's. Made
-// 0700 when missing; "" when it may be used, else why not.
+// it first could plant a record whose data directory names any directory of this user's, read
+// the control token or the keytabs. Made 0700 when missing; "" when it may be used, else why
+// not.
 std::string secureHome() {
   std::string directory = home();
   if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
@@ -50,7 +57,7 @@ std::string secureHome() {
   }
   struct stat info;
   if (lstat(directory.c_str(), &info) != 0) return directory + ": " + strerror(errno);
-  if (!S_ISDIR(info.st_mode) || info.st_uid != getuid() || (info.st_mode & 022)) {
+  if (!S_ISDIR(info.st_mode) || info.st_uid != getuid() || (info.st_mode & 077)) {
     char mode[8];
     snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
     return directory + ": not a directory of yours alone (owner " + std::to_string(info.st_uid) +
@@ -59,9 +66,35 @@ std::string secureHome() {
   return "";
 }
 
+// Held while a start or a stop runs, so that two never break each other: the lock of a file in
+// the record's directory, waited for a while.
+class HomeLock {
+ public:
+  HomeLock() {
+    descriptor_ = open((home() + "/lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    for (int tenth = 0; descriptor_ >= 0 && tenth < 10 * kLockWaitSeconds; tenth++) {
+      if (flock(descriptor_, LOCK_EX | LOCK_NB) == 0) {
+        held_ = true;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  ~HomeLock() {
+    if (descriptor_ >= 0) close(descriptor_);  // the lock goes with it
+  }
+  HomeLock(const HomeLock &) = delete;
+  HomeLock &operator=(const HomeLock &) = delete;
+  bool held() const { return held_; }
+
+ private:
+  int descriptor_ = -1;
+  bool held_ = false;
+};
+
 struct Record {
   pid_t pid = -1;
-  std::string uri;
+  std::string uri;  // kStarting until the launcher serves
   int dataNodes = 0;
   std::string directory;
 };
@@ -71,34 +104,75 @@ bool readRecord(Record &record) {
   return static_cast<bool>(in >> record.pid >> record.uri >> record.dataNodes >> record.directory);
 }
 
-// The launcher is still there: the process lives, is not a zombie, and is the launcher (a pid
-// may have been reused).
-bool launcherRuns(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/stat");
+// Replaces the record in one step: a reader finds the old one or the new one.
+bool writeRecord(const Record &record) {
+  std::string temporary = home() + "/.cluster-XXXXXX";
+  int descriptor = mkstemp(temporary.data());
+  if (descriptor < 0) return false;
+  std::string line = std::to_string(record.pid) + ' ' + record.uri + ' ' +
+                     std::to_string(record.dataNodes) + ' ' + record.directory + '\n';
+  bool written = write(descriptor, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  written = close(descriptor) == 0 && written;
+  if (written && rename(temporary.c_str(), recordPath().c_str()) == 0) return true;
+  unlink(temporary.c_str());
+  return false;
+}
+
+// The recorded launcher is still there: a live process of this user's, and the launcher of this
+// record's cluster (a pid may have been reused by anything).
+bool launcherRuns(const Record &record) {
+  std::string process = "/proc/" + std::to_string(record.pid);
+  std::ifstream status(process + "/stat");
   std::string pidText, name, state;
-  if (pid <= 0 || !(status >> pidText >> name >> state) || state == "Z") return false;
-  std::ifstream command("/proc/" + std::to_string(pid) + "/cmdline");
-  std::string words(std::istreambuf_iterator<char>(command), {});
-  return words.find("qxhost.cluster.EmbeddedCluster") != std::string::npos;
-}
-
-void forget(const Record &record) {
-  std::error_code ignored;
-  if (!record.directory.empty() && fs::exists(record.directory + "/" + kMarker, ignored)) {
-    fs::remove_all(record.directory, ignored);
+  struct stat owner;
+  if (record.pid <= 0 || !(status >> pidText >> name >> state) || state == "Z" ||
+      stat(process.c_str(), &owner) != 0 || owner.st_uid != getuid()) {
+    return false;
   }
-  fs::remove(recordPath(), ignored);
-  fs::remove(logPath(), ignored);
-  fs::remove(home(), ignored);  // only when empty
+  std::ifstream command(process + "/cmdline");
+  std::string words(std::istreambuf_iterator<char>(command), {});
+  return words.find("qxhost.cluster.EmbeddedCluster") != std::string::npos &&
+         words.find(std::string("--dir") + '\0' + record.directory + '\0') != std::string::npos;
 }
 
-// The record of a running cluster; a stale one is cleaned up and told about.
+int removeEntry(const char *path, const struct stat *, int, struct FTW *) {
+  remove(path);
+  return 0;
+}
+
+// Removes a directory with everything below it, when it carries the marker: depth first, links
+// removed as links, never leaving the directory's file system.
+void removeMarked(const std::string &directory) {
+  std::string marker = directory + "/" + kMarker;
+  struct stat info;
+  if (directory.empty() || lstat(marker.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  nftw(directory.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+}
+
+// Forgets a cluster: its data (marked), its record, and its log, which is kept under another
+// name when the cluster went away by itself and it says something (the only clue of why); the
+// kept log's path, or "".
+std::string forget(const Record &record, bool wentAway) {
+  removeMarked(record.directory);
+  unlink(recordPath().c_str());
+  struct stat log;
+  std::string kept = logPath() + "." + std::to_string(time(nullptr));
+  if (wentAway && stat(logPath().c_str(), &log) == 0 && log.st_size > 0 &&
+      rename(logPath().c_str(), kept.c_str()) == 0) {
+    return kept;
+  }
+  unlink(logPath().c_str());
+  return "";
+}
+
+// The record of a running (or starting) cluster; a stale one is cleaned up and told about.
 bool running(Record &record) {
   if (!readRecord(record)) return false;
-  if (launcherRuns(record.pid)) return true;
-  fprintf(stderr, "qxdfs: cluster: the cluster at %s (pid %d) went away; cleaned up\n",
-          record.uri.c_str(), record.pid);
-  forget(record);
+  if (launcherRuns(record)) return true;
+  endCluster(-1, record.directory, 0);  // what its jobs left running
+  std::string log = forget(record, true);
+  fprintf(stderr, "qxdfs: cluster: the cluster at %s (pid %d) went away; cleaned up%s\n",
+          record.uri.c_str(), record.pid, log.empty() ? "" : (" (its log: " + log + ")").c_str());
   return false;
 }
 
@@ -120,6 +194,13 @@ bool countOf(const std::string &option, const std::string &value, int most, int 
   return false;
 }
 
+// A path made absolute against the current directory, as the launcher will see it.
+std::string absolute(const std::string &path) {
+  char directory[PATH_MAX];
+  if (path.empty() || path[0] == '/' || !getcwd(directory, sizeof directory)) return path;
+  return std::string(directory) + "/" + path;
+}
+
 // The options of cluster start; false after the usage line.
 bool startOptions(const std::vector<std::string> &arguments, ClusterOptions &options) {
   options.directory = home() + "/data";
@@ -136,7 +217,7 @@ bool startOptions(const std::vector<std::string> &arguments, ClusterOptions &opt
     } else if (option == "--nodemanagers") {
       if (!countOf(option, value, 8, options.nodeManagers)) return false;
     } else if (option == "--dir") {
-      options.directory = fs::absolute(value).string();
+      options.directory = absolute(value);
     } else {
       return usage(("unknown option " + option).c_str()), false;
     }
@@ -149,33 +230,75 @@ std::string plural(int count, const char *what) {
   return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
 }
 
+// A start interrupted (Ctrl-C, SIGTERM, SIGHUP) ends the launcher instead of leaving it behind.
+volatile sig_atomic_t startInterrupted = 0;
+
+void noteInterrupt(int signal) {
+  startInterrupted = signal;
+}
+
+class InterruptibleStart {
+ public:
+  InterruptibleStart() {
+    struct sigaction action = {};
+    action.sa_handler = noteInterrupt;
+    action.sa_flags = SA_RESETHAND;  // no SA_RESTART: the wait for the launcher ends
+    for (size_t i = 0; i < 3; i++) sigaction(kSignals[i], &action, &before_[i]);
+  }
+  ~InterruptibleStart() {
+    for (size_t i = 0; i < 3; i++) sigaction(kSignals[i], &before_[i], nullptr);
+  }
+  InterruptibleStart(const InterruptibleStart &) = delete;
+  InterruptibleStart &operator=(const InterruptibleStart &) = delete;
+
+ private:
+  static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction before_[3];
+};
+
 int start(const std::vector<std::string> &arguments) {
   ClusterOptions options;
   if (!startOptions(arguments, options)) return kUsage;
+  HomeLock lock;
+  if (!lock.held()) {
+    fprintf(stderr, "qxdfs: cluster: another start or stop of the cluster did not end\n");
+    return kFailed;
+  }
   Record record;
   if (running(record)) {
     fprintf(stderr, "qxdfs: cluster: already running at %s (pid %d)\n", record.uri.c_str(),
             record.pid);
     return kFailed;
   }
-  std::error_code error;
-  if (fs::exists(options.directory) && !fs::is_empty(options.directory, error)) {
-    fprintf(stderr, "qxdfs: cluster: %s: not empty (the cluster removes its directory)\n",
-            options.directory.c_str());
-    return kFailed;
-  }
+  removeMarked(home() + "/data");  // what a launcher ended without its record left
+  unlink(logPath().c_str());
   std::string yarn =
       options.yarn ? " and YARN with " + plural(options.nodeManagers, "NodeManager") : "";
   fprintf(stderr, "qxdfs: starting an embedded %sHDFS with %s%s%s...\n",
           options.secure ? "Kerberos-secured " : "", options.ha ? "two name nodes, " : "",
           plural(options.dataNodes, "data node").c_str(), yarn.c_str());
-  DetachedCluster started = startDetachedCluster(options, logPath());
-  if (started.pid < 0) {
-    fprintf(stderr, "qxdfs: cluster: %s\n", started.error.c_str());
+  InterruptibleStart interruptible;
+  LaunchingCluster launching = launchDetachedCluster(options, logPath());
+  if (launching.pid < 0) {
+    fprintf(stderr, "qxdfs: cluster: %s\n", launching.error.c_str());
     return kFailed;
   }
-  std::ofstream(recordPath()) << started.pid << ' ' << started.uri << ' ' << options.dataNodes
-                              << ' ' << options.directory << '\n';
+  // Recorded before it is waited for: a start that is itself stopped leaves a launcher that
+  // status and stop can see.
+  record = {launching.pid, kStarting, options.dataNodes, options.directory};
+  writeRecord(record);
+  DetachedCluster started = awaitDetachedCluster(launching, options, logPath());
+  if (started.pid < 0) {
+    forget(record, !startInterrupted);  // its log tells why it failed
+    fprintf(stderr, "qxdfs: cluster: %s\n",
+            startInterrupted ? (std::string("interrupted (") + strsignal(startInterrupted) +
+                                "); the cluster was stopped")
+                                   .c_str()
+                             : started.error.c_str());
+    return startInterrupted ? 128 + startInterrupted : kFailed;
+  }
+  record.uri = started.uri;
+  writeRecord(record);
   printf("%s\n", started.uri.c_str());
   return kSucceeded;
 }
@@ -185,6 +308,10 @@ int status() {
   if (!running(record)) {
     printf("no cluster running\n");
     return kFailed;
+  }
+  if (record.uri == kStarting) {
+    printf("starting (pid %d, directory %s)\n", record.pid, record.directory.c_str());
+    return kSucceeded;
   }
   std::string conf = record.directory + "/conf";
   printf("running at %s (pid %d, %s, directory %s)\n", record.uri.c_str(), record.pid,
@@ -217,7 +344,7 @@ int tellLauncher(const std::vector<std::string> &arguments, size_t numbers) {
     return usage((arguments[0] + ": not an index: " + arguments[1]).c_str());
   }
   Record record;
-  if (!running(record)) {
+  if (!running(record) || record.uri == kStarting) {
     fprintf(stderr, "qxdfs: cluster: no cluster running\n");
     return kFailed;
   }
@@ -232,19 +359,21 @@ int tellLauncher(const std::vector<std::string> &arguments, size_t numbers) {
 }
 
 int stop() {
+  HomeLock lock;
+  if (!lock.held()) {
+    fprintf(stderr, "qxdfs: cluster: another start or stop of the cluster did not end\n");
+    return kFailed;
+  }
   Record record;
   if (!running(record)) {
     fprintf(stderr, "qxdfs: cluster: no cluster running\n");
     return kFailed;
   }
-  kill(record.pid, SIGTERM);  // the launcher shuts the cluster down and removes its directory
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (launcherRuns(record.pid) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  if (launcherRuns(record.pid)) kill(record.pid, SIGKILL);
-  forget(record);
-  fprintf(stderr, "qxdfs: cluster at %s stopped\n", record.uri.c_str());
+  // SIGTERM first: the launcher shuts the cluster down and removes its directory.
+  bool inTime = endCluster(record.pid, record.directory, 60);
+  forget(record, false);
+  fprintf(stderr, "qxdfs: cluster at %s stopped%s\n", record.uri.c_str(),
+          inTime ? "" : " (its launcher did not end within a minute and was killed)");
   return kSucceeded;
 }
 
@@ -275,14 +404,17 @@ int clusterCommand(const std::vector<std::string> &arguments) {
 }
 
 RunningCluster runningCluster() {
-  std::string unsafe = secureHome();
-  if (!unsafe.empty()) {
-    fprintf(stderr, "qxdfs: cluster: %s\n", unsafe.c_str());
-    return {};
-  }
+  RunningCluster cluster;
+  cluster.error = secureHome();
   Record record;
-  if (!running(record)) return {};
-  return {record.uri, record.directory + "/conf"};
+  if (!cluster.error.empty() || !running(record)) return cluster;
+  if (record.uri == kStarting) {
+    cluster.error = "the cluster (pid " + std::to_string(record.pid) + ") is still starting";
+    return cluster;
+  }
+  cluster.uri = record.uri;
+  cluster.configuration = record.directory + "/conf";
+  return cluster;
 }
 
 }  // namespace qxdfs

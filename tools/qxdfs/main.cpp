@@ -73,6 +73,7 @@ struct Options {
   std::string principal;
   std::string options;        // a directory with xmlopts.xml
   std::string configuration;  // the embedded cluster's client configuration directory
+  std::string expectedUri;    // the file system the connection must reach (the embedded one)
   bool verbose = false;
   bool quiet = false;
   bool json = false;
@@ -265,8 +266,16 @@ int runAll(Options options, Target target) {
   if (!options.keytab.empty() && !session.logIn(options.principal, options.keytab)) {
     return kFailed;
   }
+  if (!options.user.empty() && !session.actAs(options.user)) return kFailed;
   hdfsFS fs = session.connect(target, options.user);
   if (!fs) return kFailed;
+  if (!options.expectedUri.empty() && session.uriOf(fs) != options.expectedUri) {
+    fprintf(stderr,
+            "qxdfs: --fs embedded: the client configuration at %s names %s, not the "
+            "cluster's %s\n",
+            options.configuration.c_str(), session.uriOf(fs).c_str(), options.expectedUri.c_str());
+    return kFailed;
+  }
   Shell shell{session,
               fs,
               options.user,
@@ -368,6 +377,10 @@ int main(int argc, char **argv) {
   EmbeddedCluster embedded;
   if (options.fs == "embedded") {
     RunningCluster running = runningCluster();
+    if (!running.error.empty()) {
+      fprintf(stderr, "qxdfs: --fs embedded: %s\n", running.error.c_str());
+      return kFailed;
+    }
     std::string uri = running.uri;
     options.configuration = running.configuration;
     if (uri.empty()) {
@@ -380,9 +393,11 @@ int main(int argc, char **argv) {
       uri = embedded.uri();
       options.configuration = embedded.configurationDirectory();
     }
-    // By the configuration's name for it: a highly available cluster's has no port.
+    // By the configuration's name for it (a highly available cluster's has no port), which
+    // must then be the cluster's.
     parseTarget("default", target);
     target.name = uri;
+    options.expectedUri = uri;
     useKerberosConfiguration(options.configuration);
   }
   tuneJvm(options);

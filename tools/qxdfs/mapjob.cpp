@@ -113,10 +113,10 @@ void printCounters(const std::string &state) {
 }  // namespace
 
 int mapJob(Shell &shell, const std::vector<std::string> &arguments) {
-  char file[] = "/tmp/qxdfs-job-XXXXXX";
-  int descriptor = mkstemp(file);
-  if (descriptor < 0) return done(shell, false, "mapjob", arguments[0], "no status file");
-  close(descriptor);
+  // The status file, and the job's own rewrites of it, in a directory only this user may enter.
+  char directory[] = "/tmp/qxdfs-job-XXXXXX";
+  if (!mkdtemp(directory)) return done(shell, false, "mapjob", arguments[0], "no status file");
+  std::string file = std::string(directory) + "/status";
   std::vector<std::string> settings(arguments.begin() + 2, arguments.end());
   if (!shell.user.empty()) {
     settings.insert(settings.begin(), "mapreduce.job.user.name=" + shell.user);
@@ -135,7 +135,8 @@ int mapJob(Shell &shell, const std::vector<std::string> &arguments) {
         session.ops().javaMap(session.dfs(), session.context(), settingList.data(), paths.data());
   }
   std::string state = contentsOf(file);
-  unlink(file);
+  unlink(file.c_str());
+  rmdir(directory);
   if (shell.json && !state.empty()) {
     printf("%s", state.c_str());
   } else if (status == 0) {

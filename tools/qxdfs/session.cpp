@@ -270,17 +270,53 @@ bool Session::addClassPath(const std::string &configuration) {
   return true;
 }
 
+namespace {
+const char kUgi[] = "org/apache/hadoop/security/UserGroupInformation";
+const char kReturnsUgi[] = "()Lorg/apache/hadoop/security/UserGroupInformation;";
+}  // namespace
+
 bool Session::logIn(const std::string &principal, const std::string &keytab) {
   Java java(*this);
+  if (java && !java.valueStatic<jboolean>(kUgi, "isSecurityEnabled", "()Z")) {
+    fprintf(stderr,
+            "qxdfs: --keytab %s: the file system does not use Kerberos "
+            "(hadoop.security.authentication is simple); not used\n",
+            keytab.c_str());
+    return static_cast<bool>(java);
+  }
   LocalRef<jstring> name = java.string(principal);
   LocalRef<jstring> file = java.string(keytab);
-  java.callStatic("org/apache/hadoop/security/UserGroupInformation", "loginUserFromKeytab",
-                  "(Ljava/lang/String;Ljava/lang/String;)V", name.get(), file.get());
+  java.callStatic(kUgi, "loginUserFromKeytab", "(Ljava/lang/String;Ljava/lang/String;)V",
+                  name.get(), file.get());
   if (!java) {
     fprintf(stderr, "qxdfs: login: %s: %s\n", principal.c_str(), java.error().c_str());
     return false;
   }
   return true;
+}
+
+bool Session::actAs(const std::string &user) {
+  Java java(*this);
+  LocalRef<jobject> login = java.callStatic(kUgi, "getLoginUser", kReturnsUgi);
+  LocalRef<jobject> loginName =
+      java.call(login.get(), kUgi, "getShortUserName", "()Ljava/lang/String;");
+  if (java && java.text(loginName.get()) == user) return true;
+  LocalRef<jstring> name = java.string(user);
+  bool secure = java.valueStatic<jboolean>(kUgi, "isSecurityEnabled", "()Z");
+  LocalRef<jobject> acting =
+      secure ? java.callStatic(kUgi, "createProxyUser",
+                               "(Ljava/lang/String;Lorg/apache/hadoop/security/"
+                               "UserGroupInformation;)Lorg/apache/hadoop/security/"
+                               "UserGroupInformation;",
+                               name.get(), login.get())
+             : java.callStatic(kUgi, "createRemoteUser",
+                               "(Ljava/lang/String;)Lorg/apache/hadoop/security/"
+                               "UserGroupInformation;",
+                               name.get());
+  java.callStatic(kUgi, "setLoginUser", "(Lorg/apache/hadoop/security/UserGroupInformation;)V",
+                  acting.get());
+  if (!java) fprintf(stderr, "qxdfs: --user %s: %s\n", user.c_str(), java.error().c_str());
+  return static_cast<bool>(java);
 }
 
 hdfsFS Session::connect(const Target &target, const std::string &user) {
@@ -302,17 +338,20 @@ hdfsFS Session::connect(const Target &target, const std::string &user) {
   return fs;
 }
 
-bool Session::isLocal(hdfsFS fs) {
-  auto known = local_.find(fs);
-  if (known != local_.end()) return known->second;
+std::string Session::uriOf(hdfsFS fs) {
+  auto known = uris_.find(fs);
+  if (known != uris_.end()) return known->second;
   Java java(*this);
   LocalRef<jobject> uri =
       java.call(fs, "org/apache/hadoop/fs/FileSystem", "getUri", "()Ljava/net/URI;");
-  LocalRef<jobject> scheme =
-      java.call(uri.get(), "java/net/URI", "getScheme", "()Ljava/lang/String;");
-  bool local = java.text(scheme.get()) == "file";
+  LocalRef<jobject> text = java.call(uri.get(), "java/net/URI", "toString", "()Ljava/lang/String;");
+  std::string named = java.text(text.get());
   forget();
-  return local_[fs] = local;
+  return uris_[fs] = named;
+}
+
+bool Session::isLocal(hdfsFS fs) {
+  return uriOf(fs).rfind("file:", 0) == 0;
 }
 
 Session::WriteSizes Session::writeSizes(hdfsFS fs, const std::string &path) {

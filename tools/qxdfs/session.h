@@ -55,6 +55,10 @@ class Session {
   // Logs in to Kerberos from a keytab, as Hadoop's client does for every later connection;
   // false after the failure's line.
   bool logIn(const std::string &principal, const std::string &keytab);
+  // Makes the JVM act as a user from now on, for every connection and for what it launches (a
+  // jar's JVM, a map job): by that name with simple authentication, as a proxy user of the
+  // Kerberos login otherwise; false after the failure's line.
+  bool actAs(const std::string &user);
   // A connection, kept until the session ends (one per file system and user); NULL after the
   // failure's line.
   hdfsFS connect(const Target &target, const std::string &user);
@@ -67,6 +71,8 @@ class Session {
   };
   WriteSizes writeSizes(hdfsFS fs, const std::string &path);
 
+  // A connection's file system as Hadoop names it ("hdfs://127.0.0.1:8020", "file:///").
+  std::string uriOf(hdfsFS fs);
   // Whether a connection is the local file system (the local disk, through Hadoop).
   bool isLocal(hdfsFS fs);
 
@@ -104,7 +110,7 @@ class Session {
   DfsLinkState *dfs_ = nullptr;
   std::vector<hdfsFS> connections_;
   std::map<std::string, hdfsFS> connected_;  // by host, port and user
-  std::map<hdfsFS, bool> local_;             // what isLocal found
+  std::map<hdfsFS, std::string> uris_;       // what uriOf found
   std::string fsName_;                       // the file system connected last, for messages
   QXPool *optionsPool_ = nullptr;            // the class path list grows in it
   OptionsRecord options_{};

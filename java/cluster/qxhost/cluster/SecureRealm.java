@@ -15,7 +15,8 @@ import org.apache.hadoop.security.UserGroupInformation;
  * principals of the name and data nodes (hdfs/localhost, and HTTP/localhost for their web
  * servers) in a keytab of the cluster's own, and two user principals, alice and bob, each in a
  * keytab beside the client configuration. alice may act as bob (a proxy user); bob may not act
- * as anyone.
+ * as anyone. The KDC's files and the keytabs are the cluster user's alone (the launcher's umask,
+ * in directories only that user may enter).
  */
 final class SecureRealm {
   static final String[] USERS = {"alice", "bob"};
@@ -29,7 +30,7 @@ final class SecureRealm {
   SecureRealm(Path directory, Path clientDirectory) throws Exception {
     Properties settings = MiniKdc.createConf();
     settings.setProperty(MiniKdc.KDC_BIND_ADDRESS, "localhost");
-    kdc = new MiniKdc(settings, Files.createDirectories(directory).toFile());
+    kdc = new MiniKdc(settings, Private.directory(directory).toFile());
     kdc.start();
     serviceKeytab = directory.resolve("hdfs.keytab").toFile();
     kdc.createPrincipal(serviceKeytab, SERVICE, WEB);
@@ -52,7 +53,7 @@ final class SecureRealm {
    * What the name and data nodes need: Kerberos for every RPC, their principals and keytab, block
    * access tokens, no privileged ports (ignore.secure.ports.for.testing, as Hadoop's own secure
    * mini clusters run), and alice as a proxy user for bob. Clients need the first and the
-   * principals; serverOnly tells the rest. The launcher's own calls log in as the service.
+   * principals (ClientConfiguration). The launcher's own calls log in as the service.
    */
   void secure(Configuration conf) throws Exception {
     conf.set("hadoop.security.authentication", "kerberos");
@@ -70,12 +71,6 @@ final class SecureRealm {
     conf.set("hadoop.proxyuser.alice.users", "bob");
     UserGroupInformation.setConfiguration(conf);
     UserGroupInformation.loginUserFromKeytab(principal(SERVICE), serviceKeytab.getPath());
-  }
-
-  /** A setting only the servers have: the service keytab's place and whom they trust. */
-  static boolean serverOnly(String key) {
-    return key.contains("keytab") || key.startsWith("hadoop.proxyuser.")
-        || key.equals("ignore.secure.ports.for.testing");
   }
 
   /** The facts a client needs to log in: the realm, krb5.conf and the users' keytabs. */
