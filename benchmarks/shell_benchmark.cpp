@@ -152,7 +152,7 @@ int main(int argc, char **argv) {
     std::string ours = qxdfs + (onHdfs ? " --fs embedded " : " ");
     std::string theirs = hadoop + " -D fs.defaultFS=" + (onHdfs ? uri : "file:///") + " -";
     // The tree and the files to read, made once by qxdfs.
-    system((ours + "mkdir " + root + " \\; put -r " + work + "/dir " + root + "/dir \\; put " +
+    system((ours + "mkdir " + root + " \\; put " + work + "/dir " + root + "/dir \\; put " +
             work + "/small " + root + "/small \\; put " + work + "/mib " + root + "/mib >/dev/null")
                .c_str());
     auto row = [&](const std::string &command, std::vector<Step> steps, int rounds) {
@@ -180,21 +180,21 @@ int main(int argc, char **argv) {
         r);
     if (!onHdfs || settings.treeFiles == 0) continue;
     std::string clean = ours + "rm -r -skipTrash " + root + "/tree";
-    row("put -r " + std::to_string(settings.treeFiles) + " files",
-        {{ours + "put -r" + threads + " " + work + "/tree " + root + "/tree",
+    row("put tree " + std::to_string(settings.treeFiles) + " files",
+        {{ours + "put" + threads + " " + work + "/tree " + root + "/tree",
           theirs + "put " + work + "/tree " + root + "/tree", clean}},
         settings.treeRounds);
-    row("get -r " + std::to_string(settings.treeFiles) + " files",
-        {{ours + "get -r" + threads + " " + root + "/tree " + work + "/back",
+    row("get tree " + std::to_string(settings.treeFiles) + " files",
+        {{ours + "get" + threads + " " + root + "/tree " + work + "/back",
           theirs + "get " + root + "/tree " + work + "/back", "rm -rf " + work + "/back"}},
         settings.treeRounds);
   }
   printf("| fs    | command              | qxdfs s | Hadoop shell s | ratio |\n");
   printf("|-------|----------------------|---------|----------------|-------|\n");
   for (const Row &row : rows) {
-    if (row.command.rfind("get -r", 0) == 0) {  // the tree to get is the one put last
+    if (row.command.rfind("get tree", 0) == 0) {  // the tree to get is the one put last
       system(
-          (qxdfs + " --fs embedded put -r " + work + "/tree /bench/tree >/dev/null 2>&1").c_str());
+          (qxdfs + " --fs embedded put " + work + "/tree /bench/tree >/dev/null 2>&1").c_str());
     }
     std::vector<double> ours, theirs;
     for (int round = 0; round < row.rounds; round++) {
@@ -203,7 +203,7 @@ int main(int argc, char **argv) {
       ours.push_back(oursFirst ? first : second);
       theirs.push_back(oursFirst ? second : first);
     }
-    if (row.command.rfind("put -r", 0) == 0) {
+    if (row.command.rfind("put tree", 0) == 0) {
       system((qxdfs + " --fs embedded rm -r -skipTrash /bench/tree >/dev/null 2>&1").c_str());
     }
     printf("| %-5s | %-20s | %7.2f | %14.2f | %5.2f |\n", row.fs.c_str(), row.command.c_str(),

@@ -19,7 +19,7 @@ skip() {
 list() {
   local fs=$1 root=$2
   QXDFS_CLASS_ARCHIVE= QXHOST_JVM_OPTIONS="-XX:DumpLoadedClassList=$work/classes-$fs" "$qxdfs" \
-    --fs "$fs" mkdir "$root/d" \; put "$work/f" "$root/d/f" \; ls -l "$root/d" \; \
+    --fs "$fs" mkdir "$root/d" \; put "$work/f" "$root/d/f" \; ls "$root/d" \; \
     stat "$root/d/f" \; cat "$root/d/f" \; get "$root/d/f" "$work/g-$fs" \; \
     cp "$root/d/f" "$root/d/h" \; ls "$root/d/*" \; rm -r -skipTrash "$root/d" > "$work/out" 2>&1 ||
     skip "qxdfs failed: $(head -1 "$work/out")"

@@ -68,12 +68,10 @@ TEST_F(QxdfsSafetyTest, AnUnreadableDirectoryStopsNothingElse) {
     std::string arguments, said;
   };
   for (const Case &c : std::vector<Case>{
-           {"put -r " + src + " " + out + "/up",
-            "qxdfs: put: " + src + "/closed: Permission denied\n"},
-           {"get -r " + src + " " + out + "/down",
-            "qxdfs: get: " + src + "/closed: " + src + "/closed: Permission denied\n"},
+           {"put " + src + " " + out + "/up", "put: `" + src + "/closed': Permission denied\n"},
+           {"get " + src + " " + out + "/down", "get: " + src + "/closed: Permission denied\n"},
            {"get " + src + "/c " + directory + "/locked/c",
-            "qxdfs: get: " + directory + "/locked/c: Permission denied\n"},
+            "get: `" + directory + "/locked/c': Permission denied\n"},
        }) {
     Outcome run = runCommand(prefix + QX_QXDFS + " " + c.arguments);
     EXPECT_EQ(run.status, 1) << c.arguments;

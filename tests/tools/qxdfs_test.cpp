@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -27,7 +28,7 @@ TEST_F(QxdfsTest, CommandsOfOneLineShareItsWorkingDirectory) {
   std::ofstream(directory + "/in.txt") << "hello\n";
   Outcome run = qxdfs("mkdir " + directory + "/d \\; cd " + directory + " \\; put " + directory +
                       "/in.txt d/up.txt \\; "
-                      "chmod 640 d/up.txt \\; touch d/empty \\; pwd \\; cat d/up.txt \\; ls -l d");
+                      "chmod 640 d/up.txt \\; touch d/empty \\; pwd \\; cat d/up.txt \\; ls d");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "") << "no JNI warning, no Java print-out";
   EXPECT_NE(run.out.find(directory + "\nhello\nFound 2 items\n"), std::string::npos) << run.out;
@@ -45,66 +46,68 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
   std::string missing = directory + "/missing", links = temporaryDirectory(), binary = QX_QXDFS;
   std::filesystem::create_symlink("loop", links + "/loop");
   std::ofstream(links + "/file") << "stays";
+  auto noSuch = [](const std::string &command, const std::string &path) {
+    return command + ": `" + path + "': No such file or directory\n";
+  };
   for (const Case &c : std::vector<Case>{
-           {"cat " + missing, 1,
-            "qxdfs: cat: " + missing + ": File " + missing + " does not exist\n"},
-           {"rm " + missing, 1, "qxdfs: rm: " + missing + ": No such file or directory\n"},
-           {"ls " + missing, 1, "qxdfs: ls: " + missing + ": No such file or directory\n"},
-           {"df", 1,
-            "qxdfs: df: capacity: hdfsGetCapacity: the file system is not a distributed "
-            "file system\n"},
-           {"chmod 9 " + missing, 2, "qxdfs: chmod: 9: not an octal mode\n"},
+           {"cat " + missing, 1, noSuch("cat", missing)},
+           {"rm " + missing, 1, noSuch("rm", missing)},
+           {"ls " + missing, 1, noSuch("ls", missing)},
+           {"put " + missing + " /x", 1, noSuch("put", missing)},
+           {"get " + missing + " " + directory + "/out", 1, noSuch("get", missing)},
            {"get " + directory + " " + missing, 1,
-            "qxdfs: get: " + directory + ": is a directory (get -r copies it)\n"},
-           {"put " + directory + " /x", 1,
-            "qxdfs: put: " + directory + ": is a directory (put -r copies it)\n"},
-           {"put " + missing + " /x", 1,
-            "qxdfs: put: " + missing + ": No such file or directory\n"},
-           {"get " + missing + " " + directory + "/out", 1,
-            "qxdfs: get: " + missing + ": No such file or directory\n"},
+            "get: `" + directory + "' to `" + missing + "': is a subdirectory of itself\n"},
            {"mapjob " + missing + " " + directory, 1,
-            "qxdfs: mapjob: " + missing + ": Output directory file:" + directory +
-                " already exists\n"},
+            "mapjob: Output directory file:" + directory + " already exists\n"},
            {"cd " + directory + " \\; mapjob missing out", 1,
-            "qxdfs: mapjob: missing: Input path does not exist: file:" + missing + "\n"},
+            "mapjob: Input path does not exist: file:" + missing + "\n"},
            {"get " + binary + " " + links + "/loop", 1,
-            "qxdfs: get: " + links + "/loop: Too many levels of symbolic links\n"},
+            "get: `" + links + "/loop': Too many levels of symbolic links\n"},
            {"get " + binary + " " + links + "/" + std::string(300, 'n'), 1,
-            "qxdfs: get: " + links + "/" + std::string(300, 'n') + ": File name too long\n"},
-           {"get " + binary + " " + missing + "/x", 1,
-            "qxdfs: get: " + missing + "/x: No such file or directory\n"},
-           {"put " + binary + " " + missing + "/x", 1,
-            "qxdfs: put: " + missing + "/x: No such file or directory\n"},
-           {"cp " + binary + " " + missing + "/x", 1,
-            "qxdfs: cp: " + missing + "/x: No such file or directory\n"},
-           {"mv " + links + "/file " + missing + "/x", 1,
-            "qxdfs: mv: " + missing + "/x: No such file or directory\n"},
-           {"touch " + missing + "/x", 1,
-            "qxdfs: touch: " + missing + "/x: No such file or directory\n"},
+            "get: `" + links + "/" + std::string(300, 'n') + "': File name too long\n"},
            {"cp " + binary + " " + QX_QXDFS + "/x", 1,
-            "qxdfs: cp: " + std::string(QX_QXDFS) + "/x: Not a directory\n"},
+            "cp: `" + std::string(QX_QXDFS) + "/x': Is not a directory\n"},
+           {"cp hdfs://h:0/a /b", 1, "cp: `hdfs://h:0/a': the port must be 1 to 65535\n"},
+           {"rm " + directory + " hdfs://no.such.host/a", 255,
+            "-rm: java.net.UnknownHostException: no.such.host\nUsage: qxdfs [generic options] -rm "
+            "[-f] [-r|-R] [-skipTrash] [-safely] <src> ...\n"},
        }) {
     Outcome run = qxdfs(c.arguments);
     EXPECT_EQ(run.status, c.status) << c.arguments;
     EXPECT_EQ(run.err, c.line) << c.arguments;
   }
+  // A missing parent is named as the file system qualifies it, as Hadoop's shell does.
+  for (const char *command : {"put", "cp", "mv", "touch", "get"}) {
+    std::string source = std::string(command) == "mv" ? links + "/file " : binary + " ";
+    if (std::string(command) == "touch") source.clear();
+    Outcome run = qxdfs(std::string(command) + " " + source + missing + "/x");
+    EXPECT_EQ(run.status, 1) << command;
+    EXPECT_EQ(run.err.rfind(std::string(command) + ": `" + missing +
+                                "/x': No such file or "
+                                "directory: `file:",
+                            0),
+              0u)
+        << run.err;
+  }
   std::string more = "\n(qxdfs --help lists the commands and options)\n";
   for (const Case &c : std::vector<Case>{
-           {"frobnicate", 2, "qxdfs: frobnicate: no such command" + more},
-           {"get /x", 2,
-            "qxdfs: get: missing argument (qxdfs get [-r] [-f] [-p] [-t N] PATH... LOCAL)" + more},
-           {"ls -z", 2, "qxdfs: ls: unknown option -z" + more},
-           {"--fs hdfs://h:65536 ls", 2,
-            "qxdfs: --fs hdfs://h:65536: the port must be 1 to 65535" + more},
-           {"--fs hdfs://:8020 ls", 2, "qxdfs: --fs hdfs://:8020: no host name" + more},
-           {"--fs ftp://h ls", 2,
-            "qxdfs: --fs ftp://h: not a file system (local, default, embedded, hdfs://HOST[:PORT] "
+           {"frobnicate", 255, "frobnicate: Unknown command\n(qxdfs help lists the commands)\n"},
+           {"ls -z", 255,
+            "-ls: Illegal option -z\nUsage: qxdfs [generic options] -ls [-C] [-d] [-h] [-q] [-R] "
+            "[-t] [-S] [-r] [-u] [-e] [<path> ...]\n"},
+           {"chmod 9 " + missing, 255,
+            "-chmod: chmod : mode '9' does not match the expected pattern.\nUsage: qxdfs [generic "
+            "options] -chmod [-R] <MODE[,MODE]... | OCTALMODE> PATH...\n"},
+           {"--fs hdfs://h:65536 ls", 255,
+            "qxdfs: -fs hdfs://h:65536: the port must be 1 to 65535" + more},
+           {"-fs hdfs://:8020 ls", 255, "qxdfs: -fs hdfs://:8020: no host name" + more},
+           {"--fs ftp://h ls", 255,
+            "qxdfs: -fs ftp://h: not a file system (local, default, embedded, hdfs://HOST[:PORT] "
             "or file:///)" +
                 more},
-           {"cp hdfs://h:0/a /b", 2, "qxdfs: cp: hdfs://h:0/a: the port must be 1 to 65535\n"},
-           {"help nothing", 2, "qxdfs: help: nothing: no such command\n"},
-           {"\\;", 2, "qxdfs: ; without a command" + more},
-           {"ls \\; \\; ls", 2, "qxdfs: ; without a command" + more},
+           {"help nothing", 1, "help: `nothing': No such command\n"},
+           {"\\;", 255, "qxdfs: ; without a command" + more},
+           {"ls \\; \\; ls", 255, "qxdfs: ; without a command" + more},
        }) {
     Outcome run = qxdfs(c.arguments);
     EXPECT_EQ(run.status, c.status) << c.arguments;
@@ -118,7 +121,10 @@ TEST_F(QxdfsTest, FailuresAreOneLineWithTheirExitStatus) {
   removeTree(links);
   Outcome help = qxdfs("help ls");
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("qxdfs ls [-lRh] [PATH...]\n", 0), 0u) << help.out;
+  EXPECT_EQ(
+      help.out.rfind("-ls [-C] [-d] [-h] [-q] [-R] [-t] [-S] [-r] [-u] [-e] [<path> ...] :\n", 0),
+      0u)
+      << help.out;
 }
 
 // Whether a process is gone or a zombie (nobody may reap a detached launcher here).
@@ -140,32 +146,39 @@ TEST_F(QxdfsTest, OrdinaryMistakesLoseNothing) {
     int status;
     std::string line;
   };
-  std::string more = "\n(qxdfs --help lists the commands and options)\n";
+  auto q = [](const std::string &path) { return "`" + path + "'"; };
+  std::string usage = "\nUsage: qxdfs [generic options] -";
   for (const Case &c : std::vector<Case>{
-           {"mv file://" + f + " file://" + d, 1, "qxdfs: mv: " + f + ": File exists\n"},
-           {"mv " + f + " " + d, 1, "qxdfs: mv: " + f + ": File exists\n"},
-           {"cp " + f + " " + d, 1, "qxdfs: cp: " + f + ": File exists\n"},
-           {"cp -f " + f + " " + d, 1, "qxdfs: cp: " + f + " to " + f + ": are identical\n"},
+           {"mv file://" + f + " file://" + d, 1, "mv: " + q("file://" + f) + ": File exists\n"},
+           {"mv " + f + " " + d, 1, "mv: " + q(f) + ": File exists\n"},
+           {"cp " + f + " " + d, 1, "cp: " + q(f) + ": File exists\n"},
+           {"cp -f " + f + " " + d, 1, "cp: " + q(f) + " to " + q(f) + ": are identical\n"},
            {"mv file://" + d + " file://" + d + "/sub/x", 1,
-            "qxdfs: mv: file://" + d + " to " + d + "/sub/x: is a subdirectory of itself\n"},
+            "mv: " + q("file://" + d) + " to " + q("file://" + d + "/sub/x") +
+                ": is a subdirectory of itself\n"},
            {"cp -f " + d + " " + d + "/sub", 1,
-            "qxdfs: cp: " + d + " to " + d + "/sub/d: is a subdirectory of itself\n"},
-           {"cp -f " + d + " " + directory, 1,
-            "qxdfs: cp: " + d + " to " + d + ": are identical\n"},
-           {"put -r -f " + d + " " + d, 1,
-            "qxdfs: put: " + d + " to " + d + "/d: is a subdirectory of itself\n"},
+            "cp: " + q(d) + " to " + q(d + "/sub/d") + ": is a subdirectory of itself\n"},
+           {"cp -f " + d + " " + directory, 1, "cp: " + q(d) + " to " + q(d) + ": are identical\n"},
+           {"put -f " + d + " " + d, 1,
+            "put: " + q(d) + " to " + q(d + "/d") + ": is a subdirectory of itself\n"},
            {"mv " + d + " " + d, 1,
-            "qxdfs: mv: " + d + " to " + d + "/d: is a subdirectory of itself\n"},
-           {"rm " + d, 1, "qxdfs: rm: " + d + ": is a directory (rm -r deletes it)\n"},
-           {"put " + other + " " + f, 1, "qxdfs: put: " + f + ": File exists\n"},
-           {"get " + other + " " + f, 1, "qxdfs: get: " + f + ": File exists\n"},
-           {"cp " + other + " " + f, 1, "qxdfs: cp: " + f + ": File exists\n"},
+            "mv: " + q(d) + " to " + q(d + "/d") + ": is a subdirectory of itself\n"},
+           {"rm " + d, 1, "rm: " + q(d) + ": Is a directory\n"},
+           {"put " + other + " " + f, 1, "put: " + q(f) + ": File exists\n"},
+           {"get " + other + " " + f, 1, "get: " + q(f) + ": File exists\n"},
+           {"cp " + other + " " + f, 1, "cp: " + q(f) + ": File exists\n"},
            {"rm -skipTrash " + directory + "/none", 1,
-            "qxdfs: rm: " + directory + "/none: No such file or directory\n"},
-           {"javac A.java \"\" B.java out", 2, "qxdfs: javac: argument 2 is empty" + more},
-           {"jar app.jar Main \"\" x", 2, "qxdfs: jar: argument 3 is empty" + more},
-           {"mapjob in \"\"", 2, "qxdfs: mapjob: argument 2 is empty" + more},
-           {"rm -x " + d, 2, "qxdfs: rm: unknown option -x" + more},
+            "rm: " + q(directory + "/none") + ": No such file or directory\n"},
+           {"javac A.java \"\" B.java out", 255,
+            "-javac: argument 2 is empty" + usage +
+                "javac <source> ... <outdir> [--release V] [--bootclasspath P]\n"},
+           {"jar app.jar Main \"\" x", 255,
+            "-jar: argument 3 is empty" + usage + "jar <jar> <mainclass> [<arg> ...]\n"},
+           {"mapjob in \"\"", 255,
+            "-mapjob: argument 2 is empty" + usage + "mapjob <input> <output> [KEY=VALUE ...]\n"},
+           {"rm -x " + d, 255,
+            "-rm: Illegal option -x" + usage +
+                "rm [-f] [-r|-R] [-skipTrash] [-safely] <src> ...\n"},
        }) {
     Outcome run = qxdfs(c.arguments);
     EXPECT_EQ(run.status, c.status) << c.arguments;
@@ -179,11 +192,11 @@ TEST_F(QxdfsTest, OrdinaryMistakesLoseNothing) {
   std::filesystem::create_symlink("f", d + "/link");
   std::filesystem::create_hard_link(f, d + "/hard");
   for (const Case &c : std::vector<Case>{
-           {"put -f f .", 1, "qxdfs: put: f to ./f: are identical\n"},
-           {"cp -f link f", 1, "qxdfs: cp: link to f: are identical\n"},
-           {"cp -f hard " + d, 1, "qxdfs: cp: hard to " + d + "/hard: are identical\n"},
-           {"get -f f .", 1, "qxdfs: get: f to ./f: are identical\n"},
-           {"put -r -f ../d ..", 1, "qxdfs: put: ../d to ../d: are identical\n"},
+           {"put -f f .", 1, "put: `f' to `f': are identical\n"},
+           {"cp -f link f", 1, "cp: `link' to `f': are identical\n"},
+           {"cp -f hard " + d, 1, "cp: `hard' to " + q(d + "/hard") + ": are identical\n"},
+           {"get -f f .", 1, "get: `f' to `f': are identical\n"},
+           {"put -f ../d ..", 1, "put: `../d' to `../d': are identical\n"},
        }) {
     Outcome run = qxdfs(c.arguments, "cd " + d + " && ");
     EXPECT_EQ(run.status, c.status) << c.arguments;
@@ -212,9 +225,60 @@ TEST_F(QxdfsTest, OrdinaryMistakesLoseNothing) {
   Outcome trashed = qxdfs("--options " + directory + " rm -r " + d, environment);
   EXPECT_EQ(trashed.status, 0) << trashed.err;
   std::string landed = home + "/.Trash/Current" + d;
-  EXPECT_EQ(trashed.out, "Moved: '" + d + "' to trash at: file:" + landed + "\n");
+  EXPECT_EQ(trashed.out, "Moved: 'file:" + d + "' to trash at: file:" + home + "/.Trash/Current\n");
   EXPECT_FALSE(std::filesystem::exists(d));
   EXPECT_EQ(contents(landed + "/f"), "other");
+}
+
+// A script written for Hadoop's shell: its generic options and configuration directory are read
+// where Hadoop reads them, both spellings of a command are one command, and an argument that
+// cannot name a file system stops the command before anything is done.
+TEST_F(QxdfsTest, HadoopsGenericOptionsAndSpellingsAreRead) {
+  std::string home = directory + "/home", conf = directory + "/conf", d = directory + "/d";
+  std::filesystem::create_directories(conf);
+  std::string trash =
+      "<configuration><property><name>fs.trash.interval</name><value>60</value>"
+      "</property></configuration>";
+  std::ofstream(conf + "/core-site.xml") << trash;
+  std::ofstream(directory + "/trash.xml") << trash;
+  std::string jvm = "QXHOST_JVM_OPTIONS='-Xcheck:jni -Duser.home=" + home + "' ";
+  std::string moved = "Moved: 'file:" + d + "' to trash at: file:" + home + "/.Trash/Current\n";
+  for (const std::string &given :
+       {jvm + QX_QXDFS + " -D fs.trash.interval=60 -rm -r " + d,
+        jvm + QX_QXDFS + " -Dfs.trash.interval=60 rm -r " + d,
+        jvm + QX_QXDFS + " -conf " + directory + "/trash.xml -rm -r " + d,
+        jvm + "HADOOP_CONF_DIR=" + conf + " " + QX_QXDFS + " -rm -r " + d}) {
+    std::filesystem::create_directories(d);
+    Outcome run = runCommand(given);
+    EXPECT_EQ(run.status, 0) << given << "\n" << run.err;
+    EXPECT_EQ(run.out, moved) << given;
+    EXPECT_FALSE(std::filesystem::exists(d)) << given;
+    std::filesystem::remove_all(home);
+  }
+  std::filesystem::create_directories(d + "/a");
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string err;
+  };
+  for (const Case &c : std::vector<Case>{
+           {"-mkdir " + d + "/a", 1, "mkdir: `" + d + "/a': File exists\n"},
+           {"mkdir -p " + d + "/a " + d + "/b/c", 0, ""},
+           {"-mkdir " + d + "/x/y", 1, "mkdir: `file:" + d + "/x': No such file or directory\n"},
+           {"-rm -r " + d + "/a hdfs://no.such.host/x", 255,
+            "-rm: java.net.UnknownHostException: no.such.host\nUsage: qxdfs [generic options] -rm "
+            "[-f] [-r|-R] [-skipTrash] [-safely] <src> ...\n"},
+       }) {
+    Outcome run = qxdfs(c.arguments);
+    EXPECT_EQ(run.status, c.status) << c.arguments;
+    EXPECT_EQ(run.err, c.err) << c.arguments;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(d + "/a")) << "nothing was removed";
+  EXPECT_TRUE(std::filesystem::is_directory(d + "/b/c"));
+  Outcome dashed = qxdfs("-ls -R " + d), plain = qxdfs("ls -R " + d);
+  EXPECT_EQ(dashed.status, 0) << dashed.err;
+  EXPECT_EQ(dashed.out, plain.out);
+  EXPECT_EQ(std::count(dashed.out.begin(), dashed.out.end(), '\n'), 3) << dashed.out;
 }
 
 // Another user may make the record's directory first and plant a record naming any directory:
@@ -276,17 +340,17 @@ TEST_F(QxdfsTest, AnInterruptedOrFailedCopyLeavesTheOldFile) {
   };
   for (const Case &c : std::vector<Case>{
            {stopped("get -f " + in + " " + out), 143,
-            "qxdfs: get: " + out + ": interrupted (Terminated)\n"},
+            "get: `" + out + "': interrupted (Terminated)\n"},
            {stopped("put -f " + in + " " + out), 143,
-            "qxdfs: put: " + out + ": interrupted (Terminated)\n"},
+            "put: `" + out + "': interrupted (Terminated)\n"},
            {stopped("cp -f " + in + " file://" + out), 143,
-            "qxdfs: cp: " + out + ": interrupted (Terminated)\n"},
+            "cp: `file://" + out + "': interrupted (Terminated)\n"},
            {"(echo new; sleep 5) | timeout -s INT 2 " + qxdfs + "put -f - " + out, 124,
-            "qxdfs: put: " + out + ": interrupted (Interrupt)\n"},
+            "put: `" + out + "': interrupted (Interrupt)\n"},
            {"ulimit -f 64; " + qxdfs + "get -f " + in + " " + out, 1,
-            "qxdfs: get: " + out + ": File too large\n"},
+            "get: `" + out + "': File too large\n"},
            {"ulimit -f 64; " + qxdfs + "put -f " + in + " " + out, 1,
-            "qxdfs: put: " + out + ": java.io.IOException: File too large\n"},
+            "put: java.io.IOException: File too large\n"},
        }) {
     Outcome run = runCommand(c.command);
     EXPECT_EQ(run.status, c.status) << c.command;
@@ -331,18 +395,19 @@ TEST_F(QxdfsTest, JsonDocumentsDescribeTheFilesMade) {
   std::ofstream(directory + "/t/a.txt") << "12345";
   std::ofstream(directory + "/t/sub/\xc3\xbc\xf0\x9d\x84\x9e.txt") << "1234567";
   std::string summary =
-      " | python3 -c 'import json,sys\n"
+      " | python3 -c 'import json,os,sys\n"
       "d=json.load(sys.stdin)\n"
       "for e in sorted(d[\"entries\"], key=lambda e: e[\"path\"]):\n"
-      "  print(e[\"name\"], e[\"kind\"], e[\"size\"], e[\"permissions\"], "
-      "e[\"modifiedMillis\"] % 1000, e[\"modified\"][-1])'";
+      "  m = os.stat(e[\"path\"]).st_mtime_ns // 1000000\n"
+      "  print(e[\"name\"], e[\"kind\"], e[\"size\"] if e[\"kind\"] == \"file\" else \"-\", "
+      "e[\"permissions\"], e[\"modifiedMillis\"] == m, e[\"modified\"][-1])'";
   Outcome listed = qxdfs("--json ls -R " + directory + "/t" + summary);
   ASSERT_EQ(listed.status, 0) << listed.err;
   EXPECT_EQ(listed.out,
-            "a.txt file 5 0644 0 Z\nsub directory 0 0755 0 Z\n"
-            "\xc3\xbc\xf0\x9d\x84\x9e.txt file 7 0644 0 Z\n");
+            "a.txt file 5 0644 True Z\nsub directory - 0755 True Z\n"
+            "\xc3\xbc\xf0\x9d\x84\x9e.txt file 7 0644 True Z\n");
   Outcome stated = qxdfs("--json stat " + directory + "/t/a.txt" + summary);
-  EXPECT_EQ(stated.out, "a.txt file 5 0644 0 Z\n") << stated.err;
+  EXPECT_EQ(stated.out, "a.txt file 5 0644 True Z\n") << stated.err;
   std::ofstream(directory + "/xmlopts.xml")
       << "<hadoop><hdfs><host>h\xc3\xbc</host><port>9000</port></hdfs></hadoop>";
   Outcome config = qxdfs("--json config " + directory +
@@ -405,11 +470,13 @@ TEST_F(QxdfsTest, AClusterStartedOnceServesTheCommandsAfterIt) {
   EXPECT_EQ(terminal.status, 0) << terminal.err;
   EXPECT_NE(terminal.out.find("\r\033[K" + directory + "/big  100%  6 M of 6 M"), std::string::npos)
       << terminal.out;
-  EXPECT_NE(terminal.out.find("\r\033[K/big "), std::string::npos)
+  size_t put = terminal.out.find("\r\033[K" + directory + "/big  100%");
+  std::string uri = start.out.substr(0, start.out.find('\n'));
+  EXPECT_NE(terminal.out.find("\r\033[K" + uri + "/big ", put), std::string::npos)
       << "cp watched: " << terminal.out;
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.err.substr(0, refused.err.find('\n')),
-            "qxdfs: ls: /private: Permission denied: user=other, access=READ_EXECUTE, "
+            "ls: Permission denied: user=other, access=READ_EXECUTE, "
             "inode=\"/private\":root:supergroup:drwx------");
   EXPECT_EQ(json.out, "6291456 file\n") << json.err;
   Outcome pipe = qxdfs("--fs embedded get /big " + directory + "/back", home);
@@ -482,18 +549,24 @@ TEST_F(QxdfsTest, ASecuredHighlyAvailableClusterTakesTicketsAndKeytabs) {
   std::string kerberos =
       home + "KRB5_CONFIG=" + conf + "/krb5.conf KRB5CCNAME=FILE:" + directory + "/ticket ";
   const std::string noTicket =
-      ": no Kerberos credentials for hdfs://qxcluster: run kinit or "
-      "give --keytab\n";
+      "ls: no Kerberos credentials for hdfs://qxcluster: run kinit or give --keytab\n";
   Outcome none = qxdfs("--fs embedded ls /", kerberos);
   EXPECT_EQ(none.status, 1);
-  EXPECT_EQ(none.err, "qxdfs: ls: /" + noTicket);
+  EXPECT_EQ(none.err, noTicket);
+  // A question the cluster would not take is no answer: "could not ask", never "not there".
+  for (const char *asked : {"rm /user", "rm -f /user", "test -e /user", "mkdir -p /user"}) {
+    Outcome refused = qxdfs(std::string("--fs embedded ") + asked, kerberos);
+    std::string command = std::string(asked).substr(0, std::string(asked).find(' '));
+    EXPECT_EQ(refused.status, 1) << asked;
+    EXPECT_EQ(refused.err, command + noTicket.substr(2)) << asked;
+  }
 
   ASSERT_EQ(runCommand(kerberos + "kinit -kt " + conf + "/alice.keytab alice@EXAMPLE.COM").status,
             0);
   std::ofstream(directory + "/note") << "alice's note\n";
   Outcome put =
       qxdfs("--fs embedded put " + directory +
-                "/note /user/alice/note \\; chmod 600 /user/alice/note \\; ls -l /user/alice",
+                "/note /user/alice/note \\; chmod 600 /user/alice/note \\; ls /user/alice",
             kerberos);
   EXPECT_EQ(put.status, 0) << put.err;
   EXPECT_EQ(put.out.rfind("Found 1 items\n-rw-------", 0), 0u) << put.out;
@@ -506,7 +579,7 @@ TEST_F(QxdfsTest, ASecuredHighlyAvailableClusterTakesTicketsAndKeytabs) {
                       kerberos);
   EXPECT_EQ(bob.status, 1);
   EXPECT_EQ(bob.err,
-            "qxdfs: cat: /user/alice/note: Permission denied: user=bob, access=READ, "
+            "cat: Permission denied: user=bob, access=READ, "
             "inode=\"/user/alice/note\":alice:alice:-rw-------\n");
   Outcome keytab = qxdfs("--fs embedded --keytab " + conf +
                              "/alice.keytab --principal "
@@ -542,7 +615,7 @@ TEST_F(QxdfsTest, ASecuredHighlyAvailableClusterTakesTicketsAndKeytabs) {
   ASSERT_EQ(runCommand(kerberos + "kdestroy").status, 0);
   Outcome destroyed = qxdfs("--fs embedded ls /user/alice", kerberos);
   EXPECT_EQ(destroyed.status, 1);
-  EXPECT_EQ(destroyed.err, "qxdfs: ls: /user/alice" + noTicket);
+  EXPECT_EQ(destroyed.err, noTicket);
   EXPECT_EQ(qxdfs("cluster stop", home).status, 0);
 }
 

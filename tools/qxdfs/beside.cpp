@@ -18,10 +18,14 @@ namespace {
 // the whole stays within the usual limit of 255 bytes for a name.
 constexpr size_t kNameBytes = 100;
 
+// The directory of a path, a file system's root included ("hdfs://host:8020/" of
+// "hdfs://host:8020/a").
 std::string directoryOf(const std::string &path) {
+  size_t authority = path.find("://");
+  size_t root = authority == std::string::npos ? 0 : path.find('/', authority + 3);
   size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+  if (slash == std::string::npos || root == std::string::npos) return ".";
+  return slash == root ? path.substr(0, root + 1) : path.substr(0, slash);
 }
 
 // ".NAME.qxdfs-" in the destination's directory: hidden from listings and from the jobs that
@@ -34,14 +38,14 @@ std::string hiddenPrefix(const std::string &path) {
     while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) cut--;
     name.resize(cut);  // whole characters only
   }
-  return (directory == "/" ? "" : directory) + "/." + name + ".qxdfs-";
+  return (directory.back() == '/' ? directory : directory + "/") + "." + name + ".qxdfs-";
 }
 
 // The line for what a file system said of a destination that must not be there or must be a
 // file; kSucceeded when it may be written.
 int checkTarget(const char *command, const Destination &to, bool there, bool directory) {
-  if (there && directory) return localFailure(command, to.path, "Is a directory");
-  if (there && !to.replace) return localFailure(command, to.path, "File exists");
+  if (there && directory) return localFailure(command, to.text(), kIsDirectory);
+  if (there && !to.replace) return localFailure(command, to.text(), kExists);
   return kSucceeded;
 }
 
@@ -49,14 +53,14 @@ int writeLocally(Shell &shell, const char *command, const Destination &to,
                  const std::function<int(const Writer &)> &fill) {
   struct stat there;
   bool exists = stat(to.path.c_str(), &there) == 0;
-  if (!exists && errno != ENOENT) return localFailure(command, to.path, strerror(errno));
+  if (!exists && errno != ENOENT) return localFailure(command, to.text(), strerror(errno));
   if (int refused = checkTarget(command, to, exists, exists && S_ISDIR(there.st_mode))) {
     return refused;
   }
   if (int refused = checkParent(shell, command, to)) return refused;
   std::string temporary = hiddenPrefix(to.path) + "XXXXXX";
   int descriptor = mkstemp(temporary.data());
-  if (descriptor < 0) return localFailure(command, to.path, strerror(errno));
+  if (descriptor < 0) return localFailure(command, to.text(), strerror(errno));
   mode_t mask = umask(0);  // the file gets the mode a new file gets, not mkstemp's 0600
   umask(mask);
   fchmod(descriptor, 0666 & ~mask);
@@ -64,18 +68,18 @@ int writeLocally(Shell &shell, const char *command, const Destination &to,
   int result = fill(localWriter(descriptor, cause));
   if (close(descriptor) != 0 && cause.empty()) cause = strerror(errno);
   if (!interruption() && (result == kSucceeded || result == kWriteFailed) && !cause.empty()) {
-    result = localFailure(command, to.path, cause);
+    result = localFailure(command, to.text(), cause);
   }
   // Without -f nothing is replaced, even what another writer made meanwhile.
   if (result == kSucceeded && !interruption() &&
       (to.replace ? rename(temporary.c_str(), to.path.c_str())
                   : renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, to.path.c_str(),
                               RENAME_NOREPLACE)) != 0) {
-    result = localFailure(command, to.path, strerror(errno));
+    result = localFailure(command, to.text(), strerror(errno));
   }
   if (result == kSucceeded && !interruption()) return kSucceeded;
   unlink(temporary.c_str());
-  return interruption() ? interrupted(command, to.path) : result;
+  return interruption() ? interrupted(command, to.text()) : result;
 }
 
 // Renames over a file that is there: Hadoop's rename that overwrites (on HDFS one step at the
@@ -115,13 +119,13 @@ bool renameRemotely(Shell &shell, const char *command, const Destination &to,
     return true;
   }
   if (!to.replace) {
-    done(shell, false, command, to.path, "File exists");
+    done(shell, false, command, to.text(), kExists);
     return false;
   }
   session.forget();
   std::string cause = renameOver(shell, to.fs, temporary, to.path);
   if (cause.empty()) return true;
-  localFailure(command, to.path, cause);
+  localFailure(command, to.text(), cause);
   return false;
 }
 
@@ -138,7 +142,7 @@ int writeRemotely(Shell &shell, const char *command, const Destination &to,
   Found found = lookup(shell, to.fs, to.path, info);
   bool directory = info && info->kind == HDFS_KIND_DIRECTORY;
   if (info) release(shell, info, 1);
-  if (found == Found::kUnknown) return done(shell, false, command, to.path);
+  if (found == Found::kUnknown) return done(shell, false, command, to.text());
   if (int refused = checkTarget(command, to, found == Found::kThere, directory)) return refused;
   if (int refused = checkParent(shell, command, to)) return refused;
   Session &session = shell.session;
@@ -149,12 +153,12 @@ int writeRemotely(Shell &shell, const char *command, const Destination &to,
   FileHandle *file =
       session.ops().hdfsOpenFile(session.dfs(), session.context(), &status, to.fs, hidden.c_str(),
                                  HDFS_OPEN_WRITE, 0, sizes.replication, sizes.blockSize);
-  if (!file) return done(shell, false, command, to.path);
+  if (!file) return done(shell, false, command, to.text());
   int result = fill(remoteWriter(shell, to.fs, file));
   bool closed =
       session.ops().hdfsCloseFile(session.dfs(), session.context(), &status, to.fs, file) == 0;
   if (!interruption() && (result == kWriteFailed || (result == kSucceeded && !closed))) {
-    result = done(shell, false, command, to.path);
+    result = done(shell, false, command, to.text());
   }
   if (result == kSucceeded && !interruption() && renameRemotely(shell, command, to, temporary)) {
     return kSucceeded;
@@ -162,7 +166,7 @@ int writeRemotely(Shell &shell, const char *command, const Destination &to,
   if (result == kSucceeded) result = kFailed;
   session.ops().hdfsDelete(session.dfs(), session.context(), &status, to.fs, hidden.c_str());
   session.forget();
-  return interruption() ? interrupted(command, to.path) : result;
+  return interruption() ? interrupted(command, to.text()) : result;
 }
 
 }  // namespace
@@ -178,7 +182,7 @@ int checkParent(Shell &shell, const char *command, const Destination &to) {
   if (!to.fs) {
     struct stat info;
     bool failed = stat(parent.c_str(), &info) != 0;
-    if (failed && errno != ENOENT) return localFailure(command, to.path, strerror(errno));
+    if (failed && errno != ENOENT) return localFailure(command, to.text(), strerror(errno));
     missing = failed;
     directory = !failed && S_ISDIR(info.st_mode);
   } else {
@@ -186,11 +190,11 @@ int checkParent(Shell &shell, const char *command, const Destination &to) {
     Found found = lookup(shell, to.fs, parent, info);
     directory = info && info->kind == HDFS_KIND_DIRECTORY;
     if (info) release(shell, info, 1);
-    if (found == Found::kUnknown) return done(shell, false, command, to.path);
+    if (found == Found::kUnknown) return done(shell, false, command, to.text());
     missing = found == Found::kMissing;
   }
-  if (missing) return localFailure(command, to.path, kNoSuchPath);
-  return directory ? kSucceeded : localFailure(command, to.path, "Not a directory");
+  if (missing) return localFailure(command, to.text(), kNoSuchPath);
+  return directory ? kSucceeded : localFailure(command, to.text(), kIsNotDirectory);
 }
 
 }  // namespace qxdfs

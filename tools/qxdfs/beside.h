@@ -14,6 +14,8 @@ struct Destination {
   hdfsFS fs = nullptr;   // NULL: the local disk
   std::string path;      // a file's path (never a directory to go into)
   bool replace = false;  // what is there may be replaced (-f)
+  std::string shown;     // the destination as the command line shows it ("" for path)
+  const std::string &text() const { return shown.empty() ? path : shown; }
 };
 
 // What fill answers when its Writer failed: writeBeside tells why.

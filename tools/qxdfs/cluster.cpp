@@ -136,7 +136,7 @@ bool launcherRuns(const Record &record) {
 }
 
 int removeEntry(const char *path, const struct stat *, int, struct FTW *) {
-  remove(path);
+  ::remove(path);
   return 0;
 }
 

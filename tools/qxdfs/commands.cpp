@@ -1,18 +1,36 @@
 #include "tools/qxdfs/commands.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+#include <sstream>
 
-#include "tools/qxdfs/beside.h"
-#include "tools/qxdfs/java.h"
 #include "tools/qxdfs/output.h"
+#include "tools/qxdfs/pathdata.h"
 
 namespace qxdfs {
+
+const char *Shell::name() const {
+  return command ? command->name : "qxdfs";
+}
+
+void tell(const char *command, const std::string &message) {
+  fprintf(stderr, "%s: %s\n", command, message.substr(0, message.find('\n')).c_str());
+}
+
+void displayError(Shell &shell, const std::string &message) {
+  tell(shell.name(), message);
+  shell.errors++;
+}
+
+std::string quoted(const std::string &path) {
+  return "`" + path + "'";
+}
+
+std::string pathError(const std::string &path, const std::string &reason) {
+  return quoted(path) + ": " + reason;
+}
 
 int done(Shell &shell, bool succeeded, const char *command, const std::string &subject,
          const char *quietCause) {
@@ -20,17 +38,149 @@ int done(Shell &shell, bool succeeded, const char *command, const std::string &s
   if (shell.session.reported()) {
     shell.session.fail(command, subject);
   } else {
-    fprintf(stderr, "qxdfs: %s: %s: %s\n", command, subject.c_str(), quietCause);
+    tell(command, pathError(subject, quietCause));
   }
   return kFailed;
 }
 
+void displayFailure(Shell &shell, const std::string &shown, const char *quietCause) {
+  done(shell, false, shell.name(), shown, quietCause);
+  shell.errors++;
+}
+
+int usageError(const Command &command, const std::string &why) {
+  fprintf(stderr, "-%s: %s\nUsage: qxdfs [generic options] %s\n", command.name, why.c_str(),
+          usageLine(command).c_str());
+  return kUsage;
+}
+
+std::string usageLine(const Command &command) {
+  return std::string("-") + command.name + (*command.usage ? " " : "") + command.usage;
+}
+
+namespace {
+
+// The options a command takes: each name, and whether a value follows it.
+std::map<std::string, bool> optionsOf(const Command &command) {
+  std::map<std::string, bool> taken;
+  std::istringstream words(command.options);
+  for (std::string word; words >> word;) {
+    bool valued = word.back() == '=';
+    taken[valued ? word.substr(0, word.size() - 1) : word] = valued;
+  }
+  return taken;
+}
+
+// "-lR" for "-l -R": every letter an option without a value.
+bool joinedFlags(const std::map<std::string, bool> &taken, const std::string &word) {
+  if (word.size() < 3) return false;
+  for (size_t i = 1; i < word.size(); i++) {
+    auto found = taken.find(word.substr(i, 1));
+    if (found == taken.end() || found->second) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string takeOptions(const Command &command, std::vector<std::string> &arguments,
+                        std::map<std::string, std::string> &options) {
+  std::map<std::string, bool> taken = optionsOf(command);
+  size_t at = 0;
+  while (at < arguments.size()) {
+    const std::string word = arguments[at];
+    if (word.size() < 2 || word[0] != '-') break;
+    arguments.erase(arguments.begin() + static_cast<long>(at));
+    if (word == "--") break;
+    auto found = taken.find(word.substr(1));
+    if (found == taken.end() && joinedFlags(taken, word)) {
+      for (size_t i = 1; i < word.size(); i++) options[word.substr(i, 1)] = "";
+    } else if (found == taken.end()) {
+      return "Illegal option " + word;
+    } else if (!found->second) {
+      options[found->first] = "";
+    } else {
+      // As Hadoop's shell: the next word is the value unless it is an option or an operand
+      // the command cannot do without.
+      std::string value;
+      if (at < arguments.size() && arguments.size() > command.least &&
+          (arguments[at].empty() || arguments[at][0] != '-')) {
+        value = arguments[at];
+        arguments.erase(arguments.begin() + static_cast<long>(at));
+      }
+      options[found->first] = value;
+    }
+  }
+  if (arguments.size() < command.least) {
+    return "Not enough arguments: expected " + std::to_string(command.least) + " but got " +
+           std::to_string(arguments.size());
+  }
+  if (arguments.size() > command.most) {
+    return "Too many arguments: expected " + std::to_string(command.most) + " but got " +
+           std::to_string(arguments.size());
+  }
+  return "";
+}
+
+bool expandAll(Shell &shell, const std::vector<std::string> &arguments, std::vector<Item> &items,
+               int &status, bool quietMissing) {
+  for (const std::string &argument : arguments) {
+    std::string error;
+    Reach reach = Reach::kArgument;
+    if (expand(shell, argument, items, error, reach)) continue;
+    if (reach == Reach::kUsage) {
+      status = usageError(*shell.command, error);
+      return false;
+    }
+    if (reach == Reach::kCommand || !quietMissing) displayError(shell, error);
+    if (reach == Reach::kCommand) {
+      status = kFailed;
+      return false;
+    }
+  }
+  return true;
+}
+
+int eachItem(Shell &shell, const std::vector<std::string> &arguments, const ItemAction &there,
+             const ItemAction &missing) {
+  std::vector<Item> items;
+  int status = kSucceeded;
+  if (!expandAll(shell, arguments, items, status)) return status;
+  for (Item &item : items) {
+    if (item.exists) {
+      there(item);
+    } else if (missing) {
+      missing(item);
+    } else {
+      displayError(shell, pathError(item.text, kNoSuchPath));
+    }
+  }
+  return statusOf(shell);
+}
+
+void eachBelow(Shell &shell, const Item &directory, const ItemAction &action, bool deeper,
+               int depth) {
+  if (depth >= kDeepest) {
+    displayError(shell, pathError(directory.text, "deeper than " + std::to_string(kDeepest) +
+                                                      " levels (a loop of links?)"));
+    return;
+  }
+  std::vector<Item> children;
+  std::string error;
+  if (!childrenOf(shell, directory, children, error)) {
+    displayError(shell, error);
+    return;
+  }
+  for (Item &child : children) {
+    action(child);
+    if (deeper && child.isDirectory()) eachBelow(shell, child, action, deeper, depth + 1);
+  }
+}
+
 hdfsPathInfo *peek(Shell &shell, const std::string &path, hdfsFS fs, QXMessageContext *context) {
-  int32_t status = 0;
-  std::u16string text = qx(path);
-  Session &session = shell.session;
-  return session.ops().hdfsGetPathInfo(session.dfs(), context ? context : session.context(),
-                                       &status, fs ? fs : shell.fs, text.c_str());
+  hdfsPathInfo *info = nullptr;
+  lookup(shell, fs, path, info, context);
+  return info;
 }
 
 Found lookup(Shell &shell, hdfsFS fs, const std::string &path, hdfsPathInfo *&info,
@@ -44,22 +194,12 @@ Found lookup(Shell &shell, hdfsFS fs, const std::string &path, hdfsPathInfo *&in
   return status == static_cast<int32_t>(kPathMissing) ? Found::kMissing : Found::kUnknown;
 }
 
-hdfsPathInfo *infoOf(Shell &shell, const char *command, const std::string &path) {
-  hdfsPathInfo *info = peek(shell, path);
-  if (!info) done(shell, false, command, path, "No such file or directory");
-  return info;
-}
-
 void release(Shell &shell, hdfsPathInfo *entries, int32_t count) {
   shell.session.ops().hdfsReleasePathInfo(shell.session.dfs(), nullptr, entries, count);
 }
 
 std::string sizeText(const Shell &shell, int64_t bytes) {
-  return shell.flag('h') ? humanSize(bytes) : std::to_string(bytes);
-}
-
-hdfsFS connectionOf(Shell &shell, const Location &location) {
-  return location.ownTarget ? shell.session.connect(location.target, shell.user) : shell.fs;
+  return shell.flag("h") ? humanSize(bytes) : std::to_string(bytes);
 }
 
 hdfsFS localConnection(Shell &shell) {
@@ -83,517 +223,6 @@ bool listOf(Shell &shell, const char *command, const std::string &path, hdfsPath
   return result == 0 || done(shell, false, command, path) == kSucceeded;
 }
 
-namespace {
-
-constexpr size_t kAny = SIZE_MAX;
-
-void printEntry(const Shell &shell, const hdfsPathInfo &entry, std::vector<std::string> &json) {
-  if (shell.json) {
-    json.push_back(jsonEntry(entry));
-  } else if (shell.flag('l')) {
-    bool directory = entry.kind == HDFS_KIND_DIRECTORY;
-    std::string replication = directory ? "-" : std::to_string(entry.replication);
-    printf("%s %3s %-10s %-10s %12s %s %s\n", permissionText(entry.permissions, entry.kind).c_str(),
-           replication.c_str(), entry.owner ? entry.owner : "", entry.group ? entry.group : "",
-           sizeText(shell, entry.size).c_str(), timeText(entry.lastModified).c_str(),
-           shortName(entry.name).c_str());
-  } else {
-    printf("%s\n", shortName(entry.name).c_str());
-  }
-}
-
-// A directory's entries, and with -R the entries of every directory below it.
-int listDirectory(Shell &shell, const std::string &path, std::vector<std::string> &json) {
-  hdfsPathInfo *entries = nullptr;
-  int32_t count = 0;
-  if (!listOf(shell, "ls", path, entries, count)) return kFailed;
-  bool recursive = shell.flag('R');
-  if (shell.flag('l') && !recursive && !shell.json) printf("Found %d items\n", count);
-  int status = kSucceeded;
-  for (int32_t i = 0; i < count; i++) {
-    printEntry(shell, entries[i], json);
-    if (recursive && entries[i].kind == HDFS_KIND_DIRECTORY) {
-      status = std::max(status, listDirectory(shell, shortName(entries[i].name), json));
-    }
-  }
-  release(shell, entries, count);
-  return status;
-}
-
-int list(Shell &shell, const std::vector<std::string> &arguments) {
-  std::vector<std::string> paths = arguments.empty() ? std::vector<std::string>{"."} : arguments;
-  std::vector<std::string> json;
-  int status = forEach(paths, [&](const std::string &path) {
-    hdfsPathInfo *info = infoOf(shell, "ls", path);
-    if (!info) return kFailed;
-    bool directory = info->kind == HDFS_KIND_DIRECTORY;
-    if (!directory) printEntry(shell, *info, json);
-    release(shell, info, 1);
-    return directory ? listDirectory(shell, path, json) : kSucceeded;
-  });
-  if (shell.json) printf("{\"entries\":%s}\n", jsonArray(json).c_str());
-  return status;
-}
-
-int stat(Shell &shell, const std::vector<std::string> &arguments) {
-  if (arguments.size() > 1 && arguments[0].find('%') != std::string::npos) {
-    return statFormatted(shell, arguments[0], {arguments.begin() + 1, arguments.end()});
-  }
-  const std::vector<std::string> &paths = arguments;
-  std::vector<std::string> json;
-  int status = forEach(paths, [&](const std::string &path) {
-    hdfsPathInfo *info = infoOf(shell, "stat", path);
-    if (!info) return kFailed;
-    if (shell.json) {
-      json.push_back(jsonEntry(*info));
-    } else {
-      printf("  Path: %s\n  Kind: %s\n  Size: %lld\n  Replication: %d\n  Block size: %lld\n",
-             info->name, info->kind == HDFS_KIND_DIRECTORY ? "directory" : "file",
-             static_cast<long long>(info->size), info->replication,
-             static_cast<long long>(info->blockSize));
-      printf("  Owner: %s\n  Group: %s\n  Permissions: %04o %s\n  Modified: %s\n  Accessed: %s\n",
-             info->owner ? info->owner : "", info->group ? info->group : "",
-             info->permissions & 07777, permissionText(info->permissions, info->kind).c_str(),
-             timeText(info->lastModified).c_str(), timeText(info->lastAccess).c_str());
-    }
-    release(shell, info, 1);
-    return kSucceeded;
-  });
-  if (shell.json) printf("{\"entries\":%s}\n", jsonArray(json).c_str());
-  return status;
-}
-
-// The namespace operations with one QXChar path and a 0/-1 result.
-using PathOperation = int32_t (*)(DfsLinkState *, QXMessageContext *, int32_t *, hdfsFS,
-                                  const QXChar *);
-
-int eachPath(Shell &shell, const std::vector<std::string> &paths, PathOperation operation,
-             const char *command, const char *quietCause) {
-  Session &session = shell.session;
-  return forEach(paths, [&](const std::string &path) {
-    int32_t status = 0;
-    std::u16string text = qx(path);
-    bool ok = operation(session.dfs(), session.context(), &status, shell.fs, text.c_str()) == 0;
-    return done(shell, ok, command, path, quietCause);
-  });
-}
-
-int makeDirectory(Shell &shell, const std::vector<std::string> &paths) {
-  return eachPath(shell, paths, shell.session.ops().hdfsCreateDirectory, "mkdir",
-                  "cannot be made (a file is in the way)");
-}
-
-const char kFileSystemClass[] = "org/apache/hadoop/fs/FileSystem";
-const char kPathClass[] = "org/apache/hadoop/fs/Path";
-const char kConfigurationClass[] = "org/apache/hadoop/conf/Configuration";
-const char kTrashClass[] = "org/apache/hadoop/fs/Trash";
-const char kPathToPath[] = "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/Path;";
-
-// How long the file system keeps what goes to its trash, in minutes: fs.trash.interval of the
-// connection's configuration, or the server's own when that is 0 (as Hadoop's shell takes it).
-jlong trashInterval(Shell &shell, Java &java, jobject configuration, jobject path) {
-  LocalRef<jstring> key = java.string("fs.trash.interval");
-  jlong minutes = java.value<jlong>(configuration, kConfigurationClass, "getLong",
-                                    "(Ljava/lang/String;J)J", key.get(), jlong{0});
-  if (minutes != 0 || !java) return minutes;
-  Java server(shell.session);  // a file system without server defaults keeps no trash
-  LocalRef<jobject> defaults =
-      server.call(shell.fs, kFileSystemClass, "getServerDefaults",
-                  "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/FsServerDefaults;", path);
-  return server.value<jlong>(defaults.get(), "org/apache/hadoop/fs/FsServerDefaults",
-                             "getTrashInterval", "()J");
-}
-
-// Moves a path to its file system's trash when the file system keeps one; where it went, or ""
-// when there is no trash (or the path is in it already). The connection's own Trash, so that
-// the path moves as the connection's user; false with the cause.
-bool moveToTrash(Shell &shell, const std::string &path, std::string &where, std::string &cause) {
-  Java java(shell.session);
-  LocalRef<jobject> configuration =
-      java.call(shell.fs, kFileSystemClass, "getConf", "()Lorg/apache/hadoop/conf/Configuration;");
-  LocalRef<jobject> given = java.path(path);
-  LocalRef<jobject> qualified =
-      java.call(shell.fs, kFileSystemClass, "makeQualified", kPathToPath, given.get());
-  jlong minutes = trashInterval(shell, java, configuration.get(), qualified.get());
-  where.clear();
-  if (java && minutes > 0) {
-    LocalRef<jobject> copy = java.make(
-        kConfigurationClass, "(Lorg/apache/hadoop/conf/Configuration;)V", configuration.get());
-    LocalRef<jstring> key = java.string("fs.trash.interval");
-    java.call(copy.get(), kConfigurationClass, "setLong", "(Ljava/lang/String;J)V", key.get(),
-              minutes);
-    LocalRef<jobject> trash = java.make(
-        kTrashClass, "(Lorg/apache/hadoop/fs/FileSystem;Lorg/apache/hadoop/conf/Configuration;)V",
-        shell.fs, copy.get());
-    LocalRef<jobject> current =
-        java.call(trash.get(), kTrashClass, "getCurrentTrashDir", kPathToPath, qualified.get());
-    jboolean moved = java.value<jboolean>(trash.get(), kTrashClass, "moveToTrash",
-                                          "(Lorg/apache/hadoop/fs/Path;)Z", qualified.get());
-    LocalRef<jobject> landed = java.callStatic(
-        kPathClass, "mergePaths",
-        "(Lorg/apache/hadoop/fs/Path;Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/Path;",
-        current.get(), qualified.get());
-    LocalRef<jobject> text =
-        java.call(landed.get(), kPathClass, "toString", "()Ljava/lang/String;");
-    if (moved) where = java.text(text.get());
-  }
-  if (!java) cause = java.error() + ". Consider using -skipTrash option";
-  return static_cast<bool>(java);
-}
-
-// rm as Hadoop's shell does it: a directory only with -r, to the trash when the file system
-// keeps one (unless -skipTrash), a missing path is no failure with -f.
-int remove(Shell &shell, const std::vector<std::string> &paths) {
-  Session &session = shell.session;
-  return forEach(paths, [&](const std::string &path) {
-    hdfsPathInfo *info = peek(shell, path);
-    session.forget();
-    if (!info) return shell.flag('f') ? kSucceeded : done(shell, false, "rm", path, kNoSuchPath);
-    bool directory = info->kind == HDFS_KIND_DIRECTORY;
-    bool root = shortName(info->name) == "/";
-    release(shell, info, 1);
-    if (root) return done(shell, false, "rm", path, "is the root directory; not deleted");
-    if (directory && !shell.flag('r') && !shell.flag('R')) {
-      return done(shell, false, "rm", path, "is a directory (rm -r deletes it)");
-    }
-    std::string where, cause;
-    if (!shell.flag(kSkipTrash)) {
-      if (!moveToTrash(shell, path, where, cause))
-        return done(shell, false, "rm", path, cause.c_str());
-      if (!where.empty()) {
-        printf("Moved: '%s' to trash at: %s\n", path.c_str(), where.c_str());
-        return kSucceeded;
-      }
-    }
-    int32_t status = 0;
-    std::u16string text = qx(path);
-    bool ok = session.ops().hdfsDelete(session.dfs(), session.context(), &status, shell.fs,
-                                       text.c_str()) == 0;
-    return done(shell, ok, "rm", path, kNoSuchPath);
-  });
-}
-
-int changeMode(Shell &shell, const std::vector<std::string> &arguments) {
-  char *end = nullptr;
-  long mode = strtol(arguments[0].c_str(), &end, 8);
-  if (arguments[0].empty() || *end || mode < 0 || mode > 07777) {
-    fprintf(stderr, "qxdfs: chmod: %s: not an octal mode\n", arguments[0].c_str());
-    return kUsage;
-  }
-  Session &session = shell.session;
-  return forEach({arguments.begin() + 1, arguments.end()}, [&](const std::string &path) {
-    int32_t status = 0;
-    bool ok = session.ops().hdfsChmod(session.dfs(), session.context(), &status, shell.fs,
-                                      path.c_str(), static_cast<int16_t>(mode)) == 0;
-    return done(shell, ok, "chmod", path);
-  });
-}
-
-int changeOwner(Shell &shell, const std::vector<std::string> &arguments) {
-  std::string owner = arguments[0], group;
-  size_t colon = owner.find(':');
-  if (colon != std::string::npos) {
-    group = owner.substr(colon + 1);
-    owner = owner.substr(0, colon);
-  }
-  Session &session = shell.session;
-  return forEach({arguments.begin() + 1, arguments.end()}, [&](const std::string &path) {
-    int32_t status = 0;
-    bool ok = session.ops().hdfsChown(session.dfs(), session.context(), &status, shell.fs,
-                                      path.c_str(), owner.empty() ? nullptr : owner.c_str(),
-                                      group.empty() ? nullptr : group.c_str()) == 0;
-    return done(shell, ok, "chown", path);
-  });
-}
-
-// touch: a file that is there takes the time now; one that is not is made empty, in a directory
-// that is there.
-int touch(Shell &shell, const std::vector<std::string> &paths) {
-  Session &session = shell.session;
-  return forEach(paths, [&](const std::string &path) {
-    hdfsPathInfo *info = nullptr;
-    Found found = lookup(shell, shell.fs, path, info);
-    if (info) release(shell, info, 1);
-    if (found == Found::kUnknown) return done(shell, false, "touch", path);
-    if (found == Found::kMissing) {
-      return writeBeside(shell, "touch", {shell.fs, path, false},
-                         [](const Writer &) { return kSucceeded; });
-    }
-    int32_t status = 0;
-    double now = static_cast<double>(time(nullptr));
-    bool ok = session.ops().hdfsUtime(session.dfs(), session.context(), &status, shell.fs,
-                                      path.c_str(), now, now) == 0;
-    return done(shell, ok, "touch", path);
-  });
-}
-
-int setReplication(Shell &shell, const std::vector<std::string> &arguments) {
-  int replication = atoi(arguments[0].c_str());
-  if (replication < 1 || replication > SHRT_MAX) {
-    fprintf(stderr, "qxdfs: setrep: %s: not a replication factor\n", arguments[0].c_str());
-    return kUsage;
-  }
-  Session &session = shell.session;
-  return forEach({arguments.begin() + 1, arguments.end()}, [&](const std::string &path) {
-    int32_t status = 0;
-    bool ok =
-        session.ops().hdfsSetReplication(session.dfs(), session.context(), &status, shell.fs,
-                                         path.c_str(), static_cast<int16_t>(replication)) == 0;
-    return done(shell, ok, "setrep", path);
-  });
-}
-
-int diskFree(Shell &shell, const std::vector<std::string> &) {
-  Session &session = shell.session;
-  int32_t status = 0;
-  int64_t capacity =
-      session.ops().hdfsGetCapacity(session.dfs(), session.context(), &status, shell.fs);
-  if (capacity < 0) return done(shell, false, "df", "capacity");
-  int64_t used = session.ops().hdfsGetUsed(session.dfs(), session.context(), &status, shell.fs);
-  if (used < 0) return done(shell, false, "df", "used");
-  int percent = capacity > 0 ? static_cast<int>(100 * used / capacity) : 0;
-  if (shell.json) {
-    printf("{\"capacity\":%lld,\"used\":%lld,\"available\":%lld,\"usedPercent\":%d}\n",
-           static_cast<long long>(capacity), static_cast<long long>(used),
-           static_cast<long long>(capacity - used), percent);
-    return kSucceeded;
-  }
-  printf("%15s %15s %15s %5s\n", "Size", "Used", "Available", "Use%");
-  printf("%15s %15s %15s %4d%%\n", sizeText(shell, capacity).c_str(), sizeText(shell, used).c_str(),
-         sizeText(shell, capacity - used).c_str(), percent);
-  return kSucceeded;
-}
-
-int blocks(Shell &shell, const std::vector<std::string> &arguments) {
-  const std::string &path = arguments[0];
-  hdfsPathInfo *info = infoOf(shell, "blocks", path);
-  if (!info) return kFailed;
-  int64_t size = info->size, blockSize = info->blockSize > 0 ? info->blockSize : 1;
-  release(shell, info, 1);
-  Session &session = shell.session;
-  char ***hosts = nullptr;
-  int32_t result = session.ops().hdfsGetHosts(session.dfs(), session.context(), shell.fs,
-                                              path.c_str(), 0, size, &hosts);
-  if (result != 0 && !hosts) return done(shell, false, "blocks", path);
-  std::vector<std::string> json;
-  for (int64_t i = 0; hosts && hosts[i]; i++) {
-    int64_t first = i * blockSize, length = std::min(size, first + blockSize) - first;
-    if (shell.json) {
-      std::vector<std::string> names;
-      for (char **host = hosts[i]; *host; host++) names.push_back(jsonText(*host));
-      json.push_back("{\"index\":" + std::to_string(i) + ",\"offset\":" + std::to_string(first) +
-                     ",\"length\":" + std::to_string(length) + ",\"hosts\":" + jsonArray(names) +
-                     "}");
-      continue;
-    }
-    printf("block %lld (bytes %lld-%lld):", static_cast<long long>(i),
-           static_cast<long long>(first), static_cast<long long>(first + length - 1));
-    for (char **host = hosts[i]; *host; host++) printf(" %s", *host);
-    printf("\n");
-  }
-  session.ops().hdfsReleaseHosts(session.dfs(), nullptr, hosts);
-  if (shell.json && result == 0) {
-    printf("{\"path\":%s,\"size\":%lld,\"blockSize\":%lld,\"blocks\":%s}\n", jsonText(path).c_str(),
-           static_cast<long long>(size), static_cast<long long>(blockSize),
-           jsonArray(json).c_str());
-  }
-  return done(shell, result == 0, "blocks", path);
-}
-
-int workingDirectory(Shell &shell, const std::vector<std::string> &) {
-  Session &session = shell.session;
-  QXChar buffer[4096];
-  int32_t status = 0;
-  if (!session.ops().hdfsGetWorkingDirectory(session.dfs(), session.context(), &status, shell.fs,
-                                             buffer, sizeof buffer)) {
-    return done(shell, false, "pwd", ".");
-  }
-  printf("%s\n", utf8(buffer).c_str());
-  return kSucceeded;
-}
-
-int changeDirectory(Shell &shell, const std::vector<std::string> &arguments) {
-  return eachPath(shell, arguments, shell.session.ops().hdfsSetWorkingDirectory, "cd", "failed");
-}
-
-int compileJava(Shell &shell, const std::vector<std::string> &arguments) {
-  std::vector<std::string> positional;
-  std::string release, bootClassPath;
-  for (size_t i = 0; i < arguments.size(); i++) {
-    if ((arguments[i] == "--release" || arguments[i] == "--bootclasspath") &&
-        i + 1 < arguments.size()) {
-      (arguments[i] == "--release" ? release : bootClassPath) = arguments[++i];
-    } else {
-      positional.push_back(arguments[i]);
-    }
-  }
-  if (positional.size() < 2) {
-    fprintf(stderr, "qxdfs: javac: SOURCE... OUTDIR\n");
-    return kUsage;
-  }
-  std::vector<const char *> sources = textList(positional.begin(), positional.end() - 1);
-  Session &session = shell.session;
-  uint32_t status =
-      session.ops().javaComp(session.dfs(), session.context(), sources.data(),
-                             positional.back().c_str(), release.empty() ? nullptr : release.c_str(),
-                             bootClassPath.empty() ? nullptr : bootClassPath.c_str());
-  if (status != 0) session.printListing();  // the compiler's diagnostics
-  return done(shell, status == 0, "javac", positional.back());
-}
-
-int runJar(Shell &shell, const std::vector<std::string> &arguments) {
-  std::vector<const char *> list = textList(arguments.begin() + 2, arguments.end());
-  Session &session = shell.session;
-  uint32_t status = session.ops().javaJar(session.dfs(), session.context(), arguments[0].c_str(),
-                                          arguments[1].c_str(), list.data());
-  return done(shell, status == 0, "jar", arguments[0]);
-}
-
-}  // namespace
-
-// What cp and mv both say of the file systems and of progress.
-#define QXDFS_OTHER_SYSTEMS                                                              \
-  "  Either side may name its own file system: hdfs://HOST[:PORT]/..., file:///...\n"    \
-  "  A file of 4 MiB and more shows its progress on a terminal (the destination's size " \
-  "as\n  the file system reports it).\n"
-
-const std::vector<Command> &commands() {
-  constexpr Operands kPaths = Operands::kPaths;
-  static const std::vector<Command> table = {
-      {"ls", "[-lRh] [PATH...]", "list directories and files", "lRh", 0, kAny, list,
-       "  -l  kind and permissions, replication, owner, group, size, time, name\n"
-       "  -R  the directories below, all the way down\n"
-       "  -h  sizes with K, M, G (with -l)\n"
-       "  --json: {\"entries\": [{path, name, kind, size, replication, blockSize, owner, group,\n"
-       "          permissions, modified, modifiedMillis, accessed, accessedMillis}]}\n",
-       false, kPaths},
-      {"stat", "[FORMAT] PATH...", "everything the file system says of paths", "", 1, kAny, stat,
-       "  FORMAT (when it holds a %): %n name, %s or %b size, %r replication, %o block size,\n"
-       "  %y modified (UTC), %Y modified (epoch milliseconds), %x accessed, %u owner, %g group,\n"
-       "  %a permissions (octal), %A permissions (rwx), %F kind\n"
-       "  --json: {\"entries\": [...]}, each entry as ls --json gives it\n",
-       false, kPaths},
-      {"cat", "PATH...", "print files (- for standard input)", "", 1, kAny, cat, "", false, kPaths},
-      {"head", "PATH", "print the first KiB of a file", "", 1, 1, head, "", false, kPaths},
-      {"tail", "[-f] PATH", "print the last KiB of a file", "f", 1, 1, tail,
-       "  -f  go on printing what is appended, looked for each second, until interrupted\n", false,
-       kPaths},
-      {"text", "PATH...", "print files, decompressed by their suffix (.gz, .bz2)", "", 1, kAny,
-       text, "", false, kPaths},
-      {"get", "[-r] [-f] [-p] [-t N] PATH... LOCAL",
-       "copy to a local file (or into a local directory)", "rfpt", 2, kAny, get,
-       "  -r  copy a directory with everything below it\n"
-       "  -t  the files of a directory on N threads (one for each core unless given)\n"
-       "  -f  replace a local file that is there (else: File exists)\n"
-       "  -p  keep times and permissions (and the owner where this user may give files away)\n"
-       "  Several sources go into a directory. The file is written under a hidden name beside\n"
-       "  LOCAL and renamed after the last byte: a failed or interrupted get leaves nothing\n"
-       "  behind. A progress line shows on a terminal.\n",
-       false, Operands::kPathsThenLocal},
-      {"getmerge", "[-nl] [-f] PATH... LOCAL",
-       "the files of directories, joined into one local file", "nlf", 2, kAny, getMerge,
-       "  -nl  a line end after each file\n"
-       "  -f   replace a local file that is there (else: File exists)\n",
-       false, Operands::kPathsThenLocal},
-      {"put", "[-r] [-f] [-p] [-t N] LOCAL... PATH", "upload local files (or into a directory)",
-       "rfpt", 2, kAny, put,
-       "  -r  upload a directory with everything below it\n"
-       "  -t  the files of a directory on N threads (one for each core unless given)\n"
-       "  -f  replace a file that is there (else: File exists)\n"
-       "  -p  keep times and permissions (and the owner where the file system allows)\n"
-       "  LOCAL - reads standard input. Several sources go into a directory. The source is\n"
-       "  checked (exists, regular file, readable) before anything is created; a failed or\n"
-       "  interrupted write deletes the partial file. New files take the file system's\n"
-       "  replication and block size. A progress line shows on a terminal.\n",
-       false, Operands::kLocalsThenPath},
-      {"appendToFile", "LOCAL... PATH", "append local files (- for standard input) to a file", "",
-       2, kAny, appendToFile, "  A file that is not there is made.\n", false,
-       Operands::kLocalsThenPath},
-      {"cp", "[-r] [-f] [-p] [-t N] SOURCE... DESTINATION", "copy files or directories", "rfpt", 2,
-       kAny, copy,
-       "  -r  (a directory is copied with everything below it, with or without -r)\n"
-       "  -f  replace what is there (else: File exists)\n"
-       "  -t  the files of a directory on N threads (one for each core unless given)\n"
-       "  -p  keep times and permissions (and the owner where the file system allows)\n"
-       "  A copy onto its source or into it is refused. Several sources go into a "
-       "directory.\n" QXDFS_OTHER_SYSTEMS,
-       false, Operands::kLocations},
-      {"mv", "SOURCE... DESTINATION", "rename, or move to another file system", "", 2, kAny, move,
-       "  Never onto what is there (File exists), nor into itself. Several sources go into a\n"
-       "  directory.\n" QXDFS_OTHER_SYSTEMS,
-       false, Operands::kLocations},
-      {"rm", "[-r] [-f] [-skipTrash] PATH...", "delete files, or directories with -r", "rRf~", 1,
-       kAny, remove,
-       "  -r, -R      delete directories with everything below them\n"
-       "  -f          a path that is not there is no failure\n"
-       "  -skipTrash  delete at once, even where the file system keeps a trash\n"
-       "  Where the file system keeps a trash (fs.trash.interval above 0, in the configuration\n"
-       "  or the server's), deleted paths go to the trash and the line says where.\n",
-       false, kPaths},
-      {"rmdir", "PATH...", "delete empty directories", "", 1, kAny, removeDirectory, "", false,
-       kPaths},
-      {"mkdir", "PATH...", "make directories and their parents", "", 1, kAny, makeDirectory, "",
-       false, kPaths},
-      {"touch", "PATH...", "make empty files, or set the times of existing ones to now", "", 1,
-       kAny, touch, "", false, kPaths},
-      {"test", "-e|-d|-f|-s|-z PATH",
-       "exit status 0 when the path is there, a directory, a file, not empty, empty", "edfsz", 1, 1,
-       testPath, "", false, kPaths},
-      {"du", "[-s] [-h] PATH...", "bytes below each path (each entry of a directory)", "sh", 1,
-       kAny, diskUsage,
-       "  -s  one line for each path\n"
-       "  -h  sizes with K, M, G\n"
-       "  Columns: bytes, bytes with their replicas, path.\n"
-       "  --json: {\"entries\": [{path, size, spaceConsumed}]}\n",
-       false, kPaths},
-      {"count", "[-q] [-h] PATH...", "directories, files and bytes below each path", "qh", 1, kAny,
-       countPaths,
-       "  -q  the quotas first: names, names left, space, space left (none, inf)\n"
-       "  -h  sizes with K, M, G\n"
-       "  --json: {\"entries\": [{path, directories, files, bytes[, quota, spaceQuota]}]}\n",
-       false, kPaths},
-      {"find", "PATH [-name PATTERN] [-type f|d]", "paths below PATH by name and kind", "", 1, kAny,
-       findPaths,
-       "  -name PATTERN  the last part of the name matches (*, ?, [a-z], {a,b})\n"
-       "  --json: {\"paths\": [...]}\n",
-       false, Operands::kFirstPath},
-      {"checksum", "PATH...", "the file system's checksum of files (NONE where it keeps none)", "",
-       1, kAny, checksum, "  --json: {\"entries\": [{path, algorithm, checksum}]}\n", false,
-       kPaths},
-      {"chmod", "MODE PATH...", "set permissions (octal)", "", 2, kAny, changeMode, "", false,
-       kPaths, 1},
-      {"chown", "OWNER[:GROUP] PATH...", "set owner and group", "", 2, kAny, changeOwner, "", false,
-       kPaths, 1},
-      {"setrep", "N PATH...", "set the replication factor", "", 2, kAny, setReplication, "", false,
-       kPaths, 1},
-      {"blocks", "PATH", "the hosts of each block of a file", "", 1, 1, blocks,
-       "  --json: {path, size, blockSize, blocks: [{index, offset, length, hosts}]}\n", false,
-       kPaths},
-      {"df", "[-h]", "capacity and use of the file system (HDFS)", "h", 0, 0, diskFree,
-       "  -h  sizes with K, M, G\n"
-       "  --json: {capacity, used, available, usedPercent}\n"},
-      {"pwd", "", "print the working directory", "", 0, 0, workingDirectory, ""},
-      {"cd", "DIRECTORY", "set the working directory for the commands after it", "", 1, 1,
-       changeDirectory, "", false, kPaths},
-      {"javac", "SOURCE... OUTDIR [--release V] [--bootclasspath P]",
-       "compile Java sources against the JVM's class path", "", 2, kAny, compileJava, "", true},
-      {"jar", "JAR MAINCLASS [ARG...]", "run a jar's main class (JarDORN)", "", 2, kAny, runJar, "",
-       true},
-      {"mapjob", "INPUT OUTPUT [KEY=VALUE...]",
-       "count the words of INPUT into OUTPUT with a map-reduce job (DORNmap)", "", 2, kAny, mapJob,
-       "", true},
-      {"config", "DIR", "the options read from DIR and the environment (runs alone)", "", 1, 1,
-       nullptr,
-       "  Reads DIR/xmlopts.xml, ZEL_HADOOP_CONFIG_PATH and ZEL_HADOOP_JAR_PATH as the storage\n"
-       "  engine does.\n"
-       "  --json: {javaWorkPath, ..., hdfsHost, hdfsUser, hdfsPort, optionFlags, options,\n"
-       "          classPath}\n"},
-      {"demo", "", "put a text and 16 MiB of random bytes, get them back, compare", "", 0, 0, demo,
-       ""},
-  };
-  return table;
-}
-
 std::vector<const char *> textList(std::vector<std::string>::const_iterator first,
                                    std::vector<std::string>::const_iterator last) {
   std::vector<const char *> list;
@@ -602,9 +231,217 @@ std::vector<const char *> textList(std::vector<std::string>::const_iterator firs
   return list;
 }
 
+namespace {
+
+constexpr size_t kAny = SIZE_MAX;
+
+// What cp and mv both say of the file systems and of progress.
+#define QXDFS_OTHER_SYSTEMS                                                              \
+  "  Either side may name its own file system: hdfs://HOST[:PORT]/..., file:///...\n"    \
+  "  A file of 4 MiB and more shows its progress on a terminal (the destination's size " \
+  "as\n  the file system reports it).\n"
+
+// What every writer of a file does.
+#define QXDFS_WRITES_BESIDE                                                                   \
+  "  Each file is written under a hidden name beside its destination and renamed after its\n" \
+  "  last byte: a failed or interrupted copy leaves what was there as it was.\n"
+
+#define QXDFS_THREADS                                                                \
+  "  -t N  the files of a directory on N threads (one for each core unless given)\n" \
+  "  -q N  (taken for Hadoop's thread pool queue; qxdfs needs none)\n"
+
+}  // namespace
+
+const std::vector<Command> &commands() {
+  static const std::vector<Command> table = {
+      {"appendToFile", "[-n] <localsrc> ... <dst>",
+       "append local files (- for standard input) to a file", "n", 2, kAny, appendToFile,
+       "  -n  append to a new block (where the file system can)\n"
+       "  A file that is not there is made, beside its name and renamed.\n"},
+      {"cat", "[-ignoreCrc] <src> ...", "print files (- for standard input)", "ignoreCrc", 1, kAny,
+       cat},
+      {"checksum", "[-v] <src> ...",
+       "the file system's checksum of files (NONE where it keeps none)", "v", 1, kAny, checksum,
+       "  -v  the block size too\n"
+       "  --json: {\"entries\": [{path, algorithm, checksum}]}\n"},
+      {"chgrp", "[-R] GROUP PATH...", "set the group", "R", 2, kAny, changeGroup,
+       "  -R  everything below directories too\n"},
+      {"chmod", "[-R] <MODE[,MODE]... | OCTALMODE> PATH...", "set permissions", "R", 2, kAny,
+       changeMode,
+       "  -R  everything below directories too\n"
+       "  MODE: [ugoa][+-=][rwxXt], separated by commas; OCTALMODE: 3 or 4 digits\n"},
+      {"chown", "[-R] [OWNER][:[GROUP]] PATH...", "set owner and group", "R", 2, kAny, changeOwner,
+       "  -R  everything below directories too\n"},
+      {"copyFromLocal",
+       "[-f] [-p] [-l] [-d] [-t <thread count>] [-q <thread pool queue size>] "
+       "<localsrc> ... <dst>",
+       "copy local files and directories to the file system (as put)", "f p l d t= q=", 1, kAny,
+       put, "  As put.\n"},
+      {"copyToLocal",
+       "[-f] [-p] [-crc] [-ignoreCrc] [-t <thread count>] "
+       "[-q <thread pool queue size>] <src> ... <localdst>",
+       "copy files and directories to the local disk (as get)", "f p crc ignoreCrc t= q=", 1, kAny,
+       get, "  As get.\n"},
+      {"count", "[-q] [-h] [-v] [-t [<storage type>]] [-u] [-x] [-e] [-s] <path> ...",
+       "directories, files and bytes below each path", "q h v u x e s t=", 1, kAny, countPaths,
+       "  -q  quotas first: names, names left, space, space left (none, inf)\n"
+       "  -u  quotas and their use only\n"
+       "  -t  the space quotas of each storage type (with -q or -u)\n"
+       "  -h  sizes with K, M, G       -v  a header line\n"
+       "  -x  snapshots left out       -e  the erasure coding policy\n"
+       "  -s  the snapshot counts\n"
+       "  --json: {\"entries\": [{path, directories, files, bytes[, quota, spaceQuota]}]}\n"},
+      {"cp",
+       "[-f] [-p | -p[topax]] [-d] [-t <thread count>] [-q <thread pool queue size>] "
+       "<src> ... <dst>",
+       "copy files or directories", "f p d t= q=", 2, kAny, copy,
+       "  -f  replace what is there (else: File exists)\n"
+       "  -p  keep times, owner and permissions\n" QXDFS_THREADS
+       "  A copy onto its source or into it is refused. Several sources go into a "
+       "directory.\n" QXDFS_WRITES_BESIDE QXDFS_OTHER_SYSTEMS},
+      {"createSnapshot", "<snapshotDir> [<snapshotName>]", "make a snapshot of a directory", "", 1,
+       2, createSnapshot},
+      {"deleteSnapshot", "<snapshotDir> <snapshotName>", "delete a snapshot", "", 2, 2,
+       deleteSnapshot},
+      {"df", "[-h] [<path> ...]", "capacity, use and space left of the file system", "h", 0, kAny,
+       diskFree,
+       "  -h  sizes with K, M, G\n"
+       "  --json: {capacity, used, available, usedPercent}\n"},
+      {"du", "[-s] [-h] [-v] [-x] <path> ...", "bytes below each path (each entry of a directory)",
+       "s h v x", 0, kAny, diskUsage,
+       "  -s  one line for each path     -h  sizes with K, M, G\n"
+       "  -v  a header line              -x  snapshots left out\n"
+       "  Columns: bytes, bytes with their replicas, path.\n"
+       "  --json: {\"entries\": [{path, size, spaceConsumed}]}\n"},
+      {"expunge", "[-immediate] [-fs <path>]", "empty the trash of what is old enough",
+       "immediate fs=", 0, 2, expunge,
+       "  -immediate  everything in the trash, at once\n"
+       "  -fs PATH    the trash of that file system\n"},
+      {"find", "<path> ... <expression> ...", "paths below each path by name", "", 1, kAny,
+       findPaths,
+       "  -name PATTERN, -iname PATTERN  the last part of the name matches (*, ?, [a-z], {a,b})\n"
+       "  -print, -print0                a line (or a NUL) after each path (the default)\n"
+       "  --json: {\"paths\": [...]}\n"},
+      {"get",
+       "[-f] [-p] [-crc] [-ignoreCrc] [-t <thread count>] [-q <thread pool queue size>] "
+       "<src> ... <localdst>",
+       "copy files and directories to the local disk", "f p crc ignoreCrc t= q=", 1, kAny, get,
+       "  -f  replace a local file that is there (else: File exists)\n"
+       "  -p  keep times and permissions (and the owner where this user may give files "
+       "away)\n" QXDFS_THREADS "  Several sources go into a directory. A progress line shows on a "
+                               "terminal.\n" QXDFS_WRITES_BESIDE},
+      {"getfacl", "[-R] <path>", "the ACLs of files and directories", "R", 1, kAny, getAcl},
+      {"getfattr", "[-R] {-n name | -d} [-e en] <path>", "the extended attributes of a path",
+       "R d n= e=", 1, kAny, getAttribute},
+      {"getmerge", "[-nl] [-skip-empty-file] <src> <localdst>",
+       "the files of directories, joined into one local file", "nl skip-empty-file", 2, kAny,
+       getMerge,
+       "  -nl               a line end after each file\n"
+       "  -skip-empty-file  no line end after an empty file\n" QXDFS_WRITES_BESIDE},
+      {"head", "<file>", "print the first KiB of a file", "", 1, 1, head},
+      {"help", "[cmd ...]", "what each command does", "", 0, kAny, nullptr},
+      {"ls", "[-C] [-d] [-h] [-q] [-R] [-t] [-S] [-r] [-u] [-e] [<path> ...]",
+       "list directories and files", "C d h q R t S r u e", 0, kAny, list,
+       "  -C  paths only            -d  directories as plain entries\n"
+       "  -h  sizes with K, M, G    -q  ? for what cannot be printed\n"
+       "  -R  the directories below, all the way down\n"
+       "  -t  newest first          -S  largest first\n"
+       "  -r  the order reversed    -u  access times instead of modification times\n"
+       "  -e  the erasure coding policy\n"
+       "  --json: {\"entries\": [{path, name, kind, size, replication, blockSize, owner, group,\n"
+       "          permissions, modified, modifiedMillis, accessed, accessedMillis}]}\n"},
+      {"mkdir", "[-p] <path> ...", "make directories", "p", 1, kAny, makeDirectory,
+       "  -p  make the parents too, and a directory that is there is no failure\n"},
+      {"moveFromLocal", "[-f] [-p] [-l] [-d] <localsrc> ... <dst>",
+       "upload local files, then delete them", "f p l d", 1, kAny, moveFromLocal,
+       "  As put; each local source is deleted once it arrived.\n"},
+      {"moveToLocal", "<src> <localdst>", "copy files to the local disk, then delete them", "", 2,
+       2, moveToLocal, "  As get; each source is deleted once it arrived.\n"},
+      {"mv", "<src> ... <dst>", "rename, or move to another file system", "", 2, kAny, move,
+       "  Never onto what is there (File exists), nor into itself. Several sources go into a\n"
+       "  directory.\n" QXDFS_OTHER_SYSTEMS},
+      {"put",
+       "[-f] [-p] [-l] [-d] [-t <thread count>] [-q <thread pool queue size>] "
+       "<localsrc> ... <dst>",
+       "copy local files and directories to the file system", "f p l d t= q=", 1, kAny, put,
+       "  -f  replace a file that is there (else: File exists)\n"
+       "  -p  keep times and permissions (and the owner where the file system "
+       "allows)\n" QXDFS_THREADS
+       "  - reads standard input. Several sources go into a directory. A progress "
+       "line shows on a\n  terminal.\n" QXDFS_WRITES_BESIDE},
+      {"renameSnapshot", "<snapshotDir> <oldName> <newName>", "rename a snapshot", "", 3, 3,
+       renameSnapshot},
+      {"rm", "[-f] [-r|-R] [-skipTrash] [-safely] <src> ...",
+       "delete files, or directories with -r", "f r R skipTrash safely", 1, kAny, remove,
+       "  -r, -R      delete directories with everything below them\n"
+       "  -f          a path that is not there is no failure\n"
+       "  -skipTrash  delete at once, even where the file system keeps a trash\n"
+       "  Where the file system keeps a trash (fs.trash.interval above 0, in the configuration\n"
+       "  or the server's), deleted paths go to the trash and the line says where.\n"},
+      {"rmdir", "[--ignore-fail-on-non-empty] <dir> ...", "delete empty directories",
+       "-ignore-fail-on-non-empty", 1, kAny, removeDirectory},
+      {"setfacl", "[-R] [{-b|-k} {-m|-x <acl_spec>} <path>]|[--set <acl_spec> <path>]",
+       "set the ACLs of files and directories", "R b k m x -set", 0, kAny, setAcl},
+      {"setfattr", "{-n name [-v value] | -x name} <path>", "set an extended attribute",
+       "n= v= x=", 1, 1, setAttribute},
+      {"setrep", "[-R] [-w] <rep> <path> ...",
+       "set the replication of files (all below a directory)", "R w", 2, kAny, setReplication,
+       "  -w  wait until every block has that many replicas (10 minutes at most)\n"},
+      {"stat", "[format] <path> ...", "what the file system says of paths", "R", 1, kAny, stat,
+       "  FORMAT: %a permissions (octal), %A permissions, %b size, %F kind, %g group, %n name,\n"
+       "  %o block size, %r replication, %u owner, %x %y access and modification time (UTC),\n"
+       "  %X %Y the same in milliseconds since 1970. %y when none is given.\n"
+       "  --json: {\"entries\": [...]}, each entry as ls --json gives it\n"},
+      {"tail", "[-f] [-s <sleep interval>] <file>", "print the last KiB of a file", "f s=", 1, 1,
+       tail,
+       "  -f  go on printing what is appended, looked for each second (-s MS), until "
+       "interrupted\n"},
+      {"test", "-[defswrz] <path>",
+       "exit status 0 when the path is there, a directory, a file, not empty, empty, writable, "
+       "readable",
+       "e d f s z w r", 1, 1, testPath},
+      {"text", "[-ignoreCrc] <src> ...", "print files, decompressed by their suffix (.gz, .bz2)",
+       "ignoreCrc", 1, kAny, text},
+      {"touch", "[-a] [-m] [-t TIMESTAMP (yyyyMMdd:HHmmss) ] [-c] <path> ...",
+       "set the times of files to now, making empty ones that are not there", "a m t= c", 1, kAny,
+       touch,
+       "  -a  the access time only     -m  the modification time only\n"
+       "  -t  that time instead of now (local time)\n"
+       "  -c  make no file\n"},
+      {"touchz", "<path> ...", "make empty files (a file that is there must be empty)", "", 1, kAny,
+       touchZero},
+      {"truncate", "[-w] <length> <path> ...", "cut files to a length", "w", 2, kAny, truncate,
+       "  -w  wait until the file has that length (10 minutes at most)\n"},
+      {"usage", "[cmd ...]", "how each command is called", "", 0, kAny, nullptr},
+      // What qxdfs adds.
+      {"blocks", "<path>", "the hosts of each block of a file", "", 1, 1, blocks,
+       "  --json: {path, size, blockSize, blocks: [{index, offset, length, hosts}]}\n"},
+      {"cd", "<directory>", "set the working directory for the commands after it", "", 1, 1,
+       changeDirectory},
+      {"config", "<dir>", "the options read from DIR and the environment (runs alone)", "", 1, 1,
+       nullptr,
+       "  Reads DIR/xmlopts.xml, ZEL_HADOOP_CONFIG_PATH and ZEL_HADOOP_JAR_PATH as the storage\n"
+       "  engine does.\n"
+       "  --json: {javaWorkPath, ..., hdfsHost, hdfsUser, hdfsPort, optionFlags, options,\n"
+       "          classPath}\n"},
+      {"demo", "", "put a text and 16 MiB of random bytes, get them back, compare", "", 0, 0, demo},
+      {"jar", "<jar> <mainclass> [<arg> ...]", "run a jar's main class (JarDORN)", "", 2, kAny,
+       runJar, "", true},
+      {"javac", "<source> ... <outdir> [--release V] [--bootclasspath P]",
+       "compile Java sources against the JVM's class path", "-release= -bootclasspath=", 2, kAny,
+       compileJava, "", true},
+      {"mapjob", "<input> <output> [KEY=VALUE ...]",
+       "count the words of INPUT into OUTPUT with a map-reduce job (DORNmap)", "", 2, kAny, mapJob,
+       "", true},
+      {"pwd", "", "print the working directory", "", 0, 0, workingDirectory},
+  };
+  return table;
+}
+
 const Command *findCommand(const std::string &name) {
+  std::string bare = name.size() > 1 && name[0] == '-' ? name.substr(1) : name;
   for (const Command &command : commands()) {
-    if (name == command.name) return &command;
+    if (bare == command.name) return &command;
   }
   return nullptr;
 }

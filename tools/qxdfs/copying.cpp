@@ -177,7 +177,7 @@ Stopped pour(const Reader &read, const Writer &write, Progress &progress, int64_
 }
 
 int localFailure(const char *command, const std::string &path, const std::string &cause) {
-  fprintf(stderr, "qxdfs: %s: %s: %s\n", command, path.c_str(), cause.c_str());
+  tell(command, pathError(path, cause));
   return kFailed;
 }
 

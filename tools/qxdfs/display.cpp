@@ -8,6 +8,7 @@
 
 #include "tools/qxdfs/copying.h"
 #include "tools/qxdfs/java.h"
+#include "tools/qxdfs/pathdata.h"
 
 namespace qxdfs {
 namespace {
@@ -15,54 +16,46 @@ namespace {
 constexpr int64_t kTailBytes = 1024;  // what head and tail show, as Hadoop's shell does
 constexpr jint kChunk = 1 << 20;
 
-// Prints a file of the file system: the whole file, or from an offset up to a limit of bytes.
-int copyOut(Shell &shell, const char *command, const std::string &path, int64_t offset = 0,
-            int64_t limit = INT64_MAX) {
+// Prints a file: the whole file, or from an offset up to a limit of bytes.
+int copyOut(Shell &shell, const Item &item, int64_t offset = 0, int64_t limit = INT64_MAX) {
   Session &session = shell.session;
+  const char *command = shell.name();
+  const std::string &path = item.text;
   int32_t status = 0;
-  std::u16string text = qx(path);
-  FileHandle *file = session.ops().hdfsOpenFile(session.dfs(), session.context(), &status, shell.fs,
+  std::u16string text = qx(item.path);
+  FileHandle *file = session.ops().hdfsOpenFile(session.dfs(), session.context(), &status, item.fs,
                                                 text.c_str(), 0, 0, 0, 0);
   if (!file) return done(shell, false, command, path);
   Progress none(shell, path, 0);
   bool sought = offset == 0 || session.ops().hdfsSeek(session.dfs(), session.context(), &status,
-                                                      shell.fs, file, offset) == 0;
-  Stopped stopped = sought ? pour(remoteReader(shell, shell.fs, file), outputWriter(), none, limit)
+                                                      item.fs, file, offset) == 0;
+  Stopped stopped = sought ? pour(remoteReader(shell, item.fs, file), outputWriter(), none, limit)
                            : Stopped::kReading;
   bool closed =
-      session.ops().hdfsCloseFile(session.dfs(), session.context(), &status, shell.fs, file) == 0;
+      session.ops().hdfsCloseFile(session.dfs(), session.context(), &status, item.fs, file) == 0;
   if (stopped == Stopped::kInterrupted) return interrupted(command, path);
   if (stopped == Stopped::kWriting) return kFailed;
   return done(shell, stopped == Stopped::kAtTheEnd && closed, command, path);
 }
 
-// Standard input to standard output (cat -).
-int catInput(Shell &shell) {
-  std::string cause;
-  Progress none(shell, "-", 0);
-  Stopped stopped = pour(localReader(STDIN_FILENO, cause), outputWriter(), none);
-  if (stopped == Stopped::kReading) return localFailure("cat", "-", cause);
-  return stopped == Stopped::kAtTheEnd ? kSucceeded : kFailed;
-}
-
 // The bytes of a file a codec of Hadoop's knows by its suffix, decompressed, to standard output;
 // any other file as it is.
-int textOne(Shell &shell, const std::string &path) {
+int textOne(Shell &shell, const Item &item) {
   const char *fileSystem = "org/apache/hadoop/fs/FileSystem";
   const char *codecType = "org/apache/hadoop/io/compress/CompressionCodec";
   Java java(shell.session);
   LocalRef<jobject> configuration =
-      java.call(shell.fs, fileSystem, "getConf", "()Lorg/apache/hadoop/conf/Configuration;");
+      java.call(item.fs, fileSystem, "getConf", "()Lorg/apache/hadoop/conf/Configuration;");
   LocalRef<jobject> factory =
       java.make("org/apache/hadoop/io/compress/CompressionCodecFactory",
                 "(Lorg/apache/hadoop/conf/Configuration;)V", configuration.get());
-  LocalRef<jobject> given = java.path(path);
+  LocalRef<jobject> given = java.path(item.path);
   LocalRef<jobject> codec = java.call(
       factory.get(), "org/apache/hadoop/io/compress/CompressionCodecFactory", "getCodec",
       "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/io/compress/CompressionCodec;", given.get());
-  if (java && !codec) return copyOut(shell, "text", path);
+  if (java && !codec) return copyOut(shell, item);
   LocalRef<jobject> raw = java.call(
-      shell.fs, fileSystem, "open",
+      item.fs, fileSystem, "open",
       "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/FSDataInputStream;", given.get());
   LocalRef<jobject> stream = java.call(
       codec.get(), codecType, "createInputStream",
@@ -83,64 +76,104 @@ int textOne(Shell &shell, const std::string &path) {
   if (stream || raw) {
     closing.call(stream ? stream.get() : raw.get(), "java/io/InputStream", "close", "()V");
   }
-  if (interruption()) return interrupted("text", path);
+  if (interruption()) return interrupted(shell.name(), item.text);
   if (!written) return kFailed;
-  return cause.empty() ? kSucceeded : localFailure("text", path, cause);
+  if (cause.empty()) return kSucceeded;
+  tell(shell.name(), cause);
+  return kFailed;
 }
 
-// A path's size; -1 for a path that is missing.
-int64_t sizeOf(Shell &shell, const std::string &path) {
-  hdfsPathInfo *info = peek(shell, path);
-  shell.session.forget();
-  if (!info) return -1;
-  int64_t size = info->size;
-  release(shell, info, 1);
-  return size;
+// Each file an argument names, to `print`; a directory is "Is a directory". Stops when standard
+// output is gone or at an interruption.
+int eachFile(Shell &shell, const std::vector<std::string> &operands,
+             const std::function<int(const Item &item)> &print) {
+  return eachItem(shell, operands, [&](Item &item) {
+    if (outputFailure() != Output::kWritten || interruption()) return;
+    if (item.isDirectory()) return displayError(shell, pathError(item.text, kIsDirectory));
+    if (print(item) != kSucceeded) shell.errors++;
+  });
+}
+
+// Standard input, the "-" of cat.
+int catInput(Shell &shell) {
+  std::string cause;
+  Progress none(shell, "-", 0);
+  Stopped stopped = pour(localReader(STDIN_FILENO, cause), outputWriter(), none);
+  if (stopped == Stopped::kReading) return localFailure(shell.name(), "-", cause);
+  return stopped == Stopped::kAtTheEnd ? kSucceeded : kFailed;
 }
 
 }  // namespace
 
-int cat(Shell &shell, const std::vector<std::string> &arguments) {
-  int status = kSucceeded;
-  for (const std::string &path : arguments) {
-    status = std::max(status, path == "-" ? catInput(shell) : copyOut(shell, "cat", path));
-    if (outputFailure() != Output::kWritten) break;
-  }
-  return status;
-}
-
-int head(Shell &shell, const std::vector<std::string> &arguments) {
-  return copyOut(shell, "head", arguments[0], 0, kTailBytes);
-}
-
-// The last KiB, and with -f what is appended after it, looked for each second until interrupted.
-int tail(Shell &shell, const std::vector<std::string> &arguments) {
+int cat(Shell &shell, std::vector<std::string> &operands) {
   Interruptible interruptible;
-  const std::string &path = arguments[0];
-  int64_t shown = sizeOf(shell, path);
-  if (shown < 0) return done(shell, false, "tail", path, kNoSuchPath);
-  int result = copyOut(shell, "tail", path, std::max<int64_t>(0, shown - kTailBytes));
-  while (result == kSucceeded && shell.flag('f') && outputFailure() == Output::kWritten) {
-    for (int tenth = 0; tenth < 10 && !interruption(); tenth++) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (interruption()) return kSucceeded;
-    int64_t size = sizeOf(shell, path);
-    if (size < 0) return done(shell, false, "tail", path, kNoSuchPath);
-    if (size > shown) result = copyOut(shell, "tail", path, shown, size - shown);
-    shown = std::max(shown, size);
-  }
-  return result;
-}
-
-int text(Shell &shell, const std::vector<std::string> &arguments) {
-  Interruptible interruptible;
-  int status = kSucceeded;
-  for (const std::string &path : arguments) {
-    status = std::max(status, textOne(shell, path));
+  for (const std::string &operand : operands) {
     if (outputFailure() != Output::kWritten || interruption()) break;
+    if (operand == "-") {
+      if (catInput(shell) != kSucceeded) shell.errors++;
+    } else {
+      eachFile(shell, {operand}, [&](const Item &item) { return copyOut(shell, item); });
+    }
   }
-  return status;
+  return interruption() ? interrupted(shell.name(), "-") : statusOf(shell);
+}
+
+namespace {
+
+// The one file head and tail show: its path as given, not a pattern (as Hadoop's shell takes it).
+int literalFile(Shell &shell, const std::string &operand,
+                const std::function<int(Item &item)> &print) {
+  Item item;
+  std::string error;
+  if (!itemOf(shell, operand, item, error)) {
+    tell(shell.name(), error);
+    return kFailed;
+  }
+  if (!item.exists) return localFailure(shell.name(), operand, kNoSuchPath);
+  if (item.isDirectory()) return localFailure(shell.name(), operand, kIsDirectory);
+  return print(item);
+}
+
+}  // namespace
+
+int head(Shell &shell, std::vector<std::string> &operands) {
+  return literalFile(shell, operands[0],
+                     [&](const Item &item) { return copyOut(shell, item, 0, kTailBytes); });
+}
+
+// The last KiB, and with -f what is appended after it, looked for every five seconds (-s MS)
+// until interrupted.
+int tail(Shell &shell, std::vector<std::string> &operands) {
+  Interruptible interruptible;
+  long long interval = 5000;
+  bool follow = shell.flag("f");
+  if (follow && !shell.value("s").empty()) {
+    char *end = nullptr;
+    long long given = strtoll(shell.value("s").c_str(), &end, 10);
+    if (*end) return usageError(*shell.command, "For input string: \"" + shell.value("s") + "\"");
+    if (given > 0) interval = given;
+  }
+  return literalFile(shell, operands[0], [&](Item &item) {
+    int64_t shown = item.stat.length;
+    int result = copyOut(shell, item, std::max<int64_t>(0, shown - kTailBytes));
+    std::string error;
+    while (result == kSucceeded && follow && outputFailure() == Output::kWritten) {
+      for (long long waited = 0; waited < interval && !interruption(); waited += 100) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(100LL, interval)));
+      }
+      if (interruption()) return kSucceeded;
+      if (!refresh(shell, item, error)) return localFailure(shell.name(), item.text, error);
+      if (!item.exists) return localFailure(shell.name(), item.text, kNoSuchPath);
+      if (item.stat.length > shown) result = copyOut(shell, item, shown, item.stat.length - shown);
+      shown = std::max(shown, item.stat.length);
+    }
+    return result;
+  });
+}
+
+int text(Shell &shell, std::vector<std::string> &operands) {
+  Interruptible interruptible;
+  return eachFile(shell, operands, [&](const Item &item) { return textOne(shell, item); });
 }
 
 }  // namespace qxdfs

@@ -173,12 +173,14 @@ bool oneFileSystem(Shell &shell, hdfsFS a, hdfsFS b) {
 }
 
 int refuseOverlap(Shell &shell, const char *command, const std::string &sourceText,
-                  const Place &from, const Place &to, bool fromIsDirectory) {
+                  const std::string &targetText, const Place &from, const Place &to,
+                  bool fromIsDirectory) {
   Overlap overlap;
   if (!overlapOf(shell, command, from, to, fromIsDirectory, overlap)) return kFailed;
   if (overlap == Overlap::kApart) return kSucceeded;
-  return localFailure(command, sourceText + " to " + to.path,
-                      overlap == Overlap::kSame ? "are identical" : "is a subdirectory of itself");
+  tell(command, quoted(sourceText) + " to " + quoted(targetText) + ": " +
+                    (overlap == Overlap::kSame ? "are identical" : "is a subdirectory of itself"));
+  return kFailed;
 }
 
 }  // namespace qxdfs

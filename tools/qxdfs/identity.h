@@ -19,13 +19,15 @@ struct Place {
 bool oneFileSystem(Shell &shell, hdfsFS a, hdfsFS b);
 
 // Refuses a copy whose landing `to` is its source `from`, or lies inside `from` when that is a
-// directory: one line ("are identical", "is a subdirectory of itself") and its status, or
+// directory: one line ("`SOURCE' to `TARGET': are identical", "...: is a subdirectory of
+// itself", each path as the command line shows it) and its status, or
 // kSucceeded when they are apart. The local disk is asked for device and inode (the local file
 // system's connection is the local disk too, through its working directory), so links and hard
 // links are seen through; a cluster, reached by two connections however they name it (its
 // canonical service), for its file ids, and for a path inside another by name (its paths have no
 // links). Places on different file systems are apart.
 int refuseOverlap(Shell &shell, const char *command, const std::string &sourceText,
-                  const Place &from, const Place &to, bool fromIsDirectory);
+                  const std::string &targetText, const Place &from, const Place &to,
+                  bool fromIsDirectory);
 
 }  // namespace qxdfs

@@ -41,6 +41,14 @@ void Java::takeFailure(jthrowable thrown) {
   session_.forget();
   error_ = "failed";
   if (!exception) return;
+  auto isA = [&](const char *type) {
+    LocalRef<jclass> found(env_, env_->FindClass(type));
+    if (env_->ExceptionCheck()) env_->ExceptionClear();
+    return found && env_->IsInstanceOf(exception.get(), found.get());
+  };
+  notFound_ = isA("java/io/FileNotFoundException");
+  denied_ = isA("org/apache/hadoop/security/AccessControlException");
+  illegal_ = isA("java/lang/IllegalArgumentException");
   BridgeState *bridge = session_.dfs()->jvm;
   jobject message = nullptr;
   for (const char *method : {"getLocalizedMessage", "toString"}) {
@@ -52,7 +60,8 @@ void Java::takeFailure(jthrowable thrown) {
     std::string said = text(message);
     message = nullptr;
     if (!said.empty()) {
-      error_ = said.substr(0, said.find('\n'));
+      std::string lacking = session_.credentialsCause(said);
+      error_ = lacking.empty() ? said.substr(0, said.find('\n')) : lacking;
       break;
     }
   }

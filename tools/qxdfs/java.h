@@ -24,6 +24,12 @@ class Java {
   explicit operator bool() const { return env_ && error_.empty(); }
   // What the first failure said ("" while none).
   const std::string &error() const { return error_; }
+  // Whether the first failure was a path that is not there (a FileNotFoundException).
+  bool notFound() const { return notFound_; }
+  // Whether it was a refusal of access (an AccessControlException).
+  bool denied() const { return denied_; }
+  // Whether it was an argument Java refused (an IllegalArgumentException: an empty path).
+  bool illegal() const { return illegal_; }
   JNIEnv *env() const { return env_; }
 
   LocalRef<jstring> string(std::string_view utf8);
@@ -91,6 +97,9 @@ class Java {
   Session &session_;
   JNIEnv *env_;
   std::string error_;
+  bool notFound_ = false;
+  bool denied_ = false;
+  bool illegal_ = false;
 };
 
 }  // namespace qxdfs

@@ -3,12 +3,14 @@
 // dfslink's operations. Several commands may follow each other, separated by ";".
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,54 +18,65 @@
 #include "tools/qxdfs/cluster.h"
 #include "tools/qxdfs/commands.h"
 #include "tools/qxdfs/copying.h"
-#include "tools/qxdfs/patterns.h"
+#include "tools/qxdfs/generic.h"
 
 namespace qxdfs {
 namespace {
 
 const char kSynopsis[] =
-    "usage: qxdfs [--fs local|default|embedded|hdfs://HOST[:PORT]|file:///] [--user NAME]\n"
-    "             [--keytab FILE --principal NAME] [--options DIR] [--verbose] [--quiet]\n"
-    "             [--json] COMMAND [ARGUMENT...] [; COMMAND ...]...\n";
+    "Usage: qxdfs [generic options] COMMAND [ARGUMENT...] [; COMMAND ...]...\n"
+    "generic options:\n"
+    "  -fs, --fs local|default|embedded|hdfs://HOST[:PORT]|file:///\n"
+    "                  the file system (default: fs.defaultFS of the configuration,\n"
+    "                  the local one without any; embedded: the cluster of\n"
+    "                  'qxdfs cluster start', or a throwaway one)\n"
+    "  -D KEY=VALUE    a configuration property, over what the files say\n"
+    "  -conf FILE      a configuration file, over the site files\n"
+    "  --user NAME     act as NAME (on a Kerberos-secured cluster: impersonated by the\n"
+    "                  logged-in principal, which the name node must allow)\n"
+    "  --keytab FILE --principal NAME   log in to Kerberos from a keytab (else the\n"
+    "                  ticket cache of kinit, KRB5CCNAME; the KDC from KRB5_CONFIG)\n"
+    "  --options DIR   read DIR/xmlopts.xml and ZEL_HADOOP_CONFIG_PATH, ZEL_HADOOP_JAR_PATH\n"
+    "                  as the storage engine does: file system, user, class path\n"
+    "  --verbose       every report of the modules, the Java exceptions, Hadoop's log\n"
+    "  --quiet         no progress line\n"
+    "  --json          ls, stat, du, count, find, checksum, df, blocks and config print\n"
+    "                  one JSON document\n"
+    "The client configuration comes from HADOOP_CONF_DIR, else (for the embedded cluster's\n"
+    "address) from the embedded cluster's.\n";
 
-void usage(FILE *out) {
+void printUsage(FILE *out) {
   fputs(kSynopsis, out);
-  fprintf(out, "       %s       qxdfs help [COMMAND]\n", kClusterUsage);
-  fprintf(out,
-          "  --fs embedded   the cluster of 'qxdfs cluster start', or a throwaway one\n"
-          "  --fs default    fs.defaultFS of the Hadoop configuration on the class path\n"
-          "                  (with --options DIR, the directory its environment names)\n"
-          "  --user NAME     act as NAME (on a Kerberos-secured cluster: impersonated by the\n"
-          "                  logged-in principal, which the name node must allow)\n"
-          "  --keytab FILE --principal NAME   log in to Kerberos from a keytab (else the\n"
-          "                  ticket cache of kinit, KRB5CCNAME; the KDC from KRB5_CONFIG)\n"
-          "  --options DIR   read DIR/xmlopts.xml and ZEL_HADOOP_CONFIG_PATH, ZEL_HADOOP_JAR_PATH\n"
-          "                  as the storage engine does: file system, user, class path\n"
-          "  --verbose       every report of the modules, the Java exceptions, Hadoop's log\n"
-          "  --quiet         no progress line\n"
-          "  --json          ls, stat, du, count, find, checksum, df, blocks and config print\n"
-          "                  one JSON document\n"
-          "commands (qxdfs help COMMAND tells more):\n");
+  fprintf(out, "       %s", kClusterUsage);
+  fprintf(out, "Commands (each with or without its dash; qxdfs help COMMAND tells more):\n");
   for (const Command &command : commands()) {
-    std::string call = std::string(command.name) + " " + command.arguments;
-    if (call.size() > 34) {
-      fprintf(out, "  %s\n  %-34s %s\n", call.c_str(), "", command.summary);
-    } else {
-      fprintf(out, "  %-34s %s\n", call.c_str(), command.summary);
-    }
+    fprintf(out, "\t[%s]\n", usageLine(command).c_str());
   }
-  fprintf(out, "exit status: 0 success, 1 an operation failed, 2 usage\n");
+  fprintf(out,
+          "Exit status: 0 success, 1 a command failed, 255 usage (as Hadoop's shell), "
+          "128+N a signal\n");
 }
 
-int help(const std::string &name) {
-  const Command *command = findCommand(name);
-  if (!command) {
-    fprintf(stderr, "qxdfs: help: %s: no such command\n", name.c_str());
-    return kUsage;
+// help [COMMAND...] and usage [COMMAND...], as Hadoop's shell prints them.
+int help(const std::vector<std::string> &line) {
+  bool usageOnly = std::string(findCommand(line[0])->name) == "usage";
+  if (line.size() == 1) {
+    printUsage(stdout);
+    return kSucceeded;
   }
-  printf("qxdfs %s %s\n  %s\n", command->name, command->arguments, command->summary);
-  if (*command->details) printf("%s", command->details);
-  return kSucceeded;
+  int status = kSucceeded;
+  for (size_t i = 1; i < line.size(); i++) {
+    const Command *command = findCommand(line[i]);
+    if (!command) {
+      tell(usageOnly ? "usage" : "help", pathError(line[i], "No such command"));
+      status = kFailed;
+    } else if (usageOnly) {
+      printf("Usage: qxdfs [generic options] %s\n", usageLine(*command).c_str());
+    } else {
+      printf("%s :\n  %s\n%s", usageLine(*command).c_str(), command->summary, command->details);
+    }
+  }
+  return status;
 }
 
 struct Options {
@@ -74,31 +87,47 @@ struct Options {
   std::string options;        // a directory with xmlopts.xml
   std::string configuration;  // the embedded cluster's client configuration directory
   std::string expectedUri;    // the file system the connection must reach (the embedded one)
+  std::vector<std::pair<std::string, std::string>> properties;  // -D
+  std::vector<std::string> confFiles;                           // -conf
   bool verbose = false;
   bool quiet = false;
   bool json = false;
   std::vector<std::vector<std::string>> commands;
 };
 
-// Global options, then commands separated by ";"; what is wrong, or "".
+// Generic options, then commands separated by ";"; what is wrong, or "".
 std::string parseOptions(int argc, char **argv, Options &options) {
   int i = 1;
-  for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
+  for (; i < argc && argv[i][0] == '-'; i++) {
     std::string option = argv[i];
-    if (option == "--fs" || option == "--user" || option == "--options" || option == "--keytab" ||
-        option == "--principal") {
-      if (i + 1 == argc) return option + ": missing value";
-      (option == "--fs"          ? options.fs
-       : option == "--user"      ? options.user
-       : option == "--keytab"    ? options.keytab
-       : option == "--principal" ? options.principal
-                                 : options.options) = argv[++i];
+    bool valued = option == "--fs" || option == "-fs" || option == "--user" ||
+                  option == "--options" || option == "--keytab" || option == "--principal" ||
+                  option == "-D" || option == "-conf";
+    if (valued && i + 1 == argc) return option + ": missing value";
+    std::string value = valued ? argv[++i] : "";
+    if (option.compare(0, 2, "-D") == 0 && option.size() > 2) value = option.substr(2);
+    if (option == "--fs" || option == "-fs") {
+      options.fs = value;
+    } else if (option == "--user" || option == "--options" || option == "--keytab" ||
+               option == "--principal") {
+      (option == "--user"      ? options.user
+       : option == "--options" ? options.options
+       : option == "--keytab"  ? options.keytab
+                               : options.principal) = value;
+    } else if (option.compare(0, 2, "-D") == 0) {
+      size_t equals = value.find('=');
+      if (equals == std::string::npos || equals == 0) return "-D " + value + ": not KEY=VALUE";
+      options.properties.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+    } else if (option == "-conf") {
+      options.confFiles.push_back(value);
     } else if (option == "--verbose" || option == "--quiet" || option == "--json") {
       (option == "--verbose" ? options.verbose
        : option == "--quiet" ? options.quiet
                              : options.json) = true;
-    } else {
+    } else if (option.compare(0, 2, "--") == 0) {
       return option + ": unknown option";
+    } else {
+      break;  // a command spelt with its dash
     }
   }
   if (options.keytab.empty() != options.principal.empty()) {
@@ -119,75 +148,83 @@ std::string parseOptions(int argc, char **argv, Options &options) {
   return "";
 }
 
-// A command's one-letter options ("-lR" "-h" gives "lRh"; "-skipTrash" gives kSkipTrash; "-t N"
-// gives t and the threads) and the index of its first operand.
-size_t takeFlags(const std::vector<std::string> &line, std::string &flags, std::string &threads) {
-  size_t i = 1;
-  for (; i < line.size() && line[i].size() > 1 && line[i][0] == '-' && line[i][1] != '-'; i++) {
-    if (line[i] == "-t" && i + 1 < line.size()) {
-      flags += 't';
-      threads = line[++i];
-      continue;
-    }
-    flags += line[i] == "-skipTrash" ? std::string(1, kSkipTrash) : line[i].substr(1);
-  }
-  return i;
-}
+// A command line made ready to run: its command, options and operands.
+struct Line {
+  const Command *command = nullptr;
+  std::map<std::string, std::string> options;
+  std::vector<std::string> operands;
+};
 
-// The threads of -t: 1 to 256, 0 when not given, -1 for anything else.
-int threadCount(const std::string &text) {
-  if (text.empty()) return 0;
+// A whole number of an option (-t, -q), as Hadoop's shell reads it; false when it is none.
+bool numberOption(const std::string &text, int &value) {
   char *end = nullptr;
-  long count = strtol(text.c_str(), &end, 10);
-  return *end || count < 1 || count > 256 ? -1 : static_cast<int>(count);
+  long number = strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end) return false;
+  value = static_cast<int>(std::max(1L, std::min(number, 256L)));
+  return true;
 }
 
-// Checks every command before any runs; what is wrong, or "".
-std::string check(const std::vector<std::string> &line) {
-  const Command *command = findCommand(line[0]);
-  if (!command) return line[0] + ": no such command";
-  std::string flags, threads;
-  size_t first = takeFlags(line, flags, threads);
-  if (threadCount(threads) < 0) return line[0] + ": -t " + threads + ": not 1 to 256 threads";
-  for (char flag : flags) {
-    if (!strchr(command->flags, flag)) {
-      return line[0] + ": unknown option " +
-             (flag == kSkipTrash ? std::string("-skipTrash") : std::string("-") + flag);
+// Whether a command's -t is a number of threads (and -q its queue).
+bool copiesOnThreads(const Command &command) {
+  return std::string(command.options).find("t= q=") != std::string::npos;
+}
+
+// Parses a command's words before any command runs; its usage error's status, or kSucceeded.
+int parseLine(const std::vector<std::string> &words, Line &line) {
+  line.command = findCommand(words[0]);
+  if (!line.command) {
+    tell(words[0].c_str(), "Unknown command");
+    fprintf(stderr, "(qxdfs help lists the commands)\n");
+    return kUsage;
+  }
+  line.operands.assign(words.begin() + 1, words.end());
+  std::string wrong = takeOptions(*line.command, line.operands, line.options);
+  if (!wrong.empty()) return usageError(*line.command, wrong);
+  int ignored = 0;
+  for (const char *number : {"t", "q"}) {
+    auto given = line.options.find(number);
+    if (copiesOnThreads(*line.command) && given != line.options.end() &&
+        !numberOption(given->second, ignored)) {
+      return usageError(*line.command, "For input string: \"" + given->second + "\"");
     }
   }
-  for (size_t i = first; command->textList && i < line.size(); i++) {
-    if (line[i].empty())
-      return line[0] + ": argument " + std::to_string(i - first + 1) + " is empty";
+  for (size_t i = 0; line.command->textList && i < line.operands.size(); i++) {
+    if (line.operands[i].empty()) {
+      return usageError(*line.command, "argument " + std::to_string(i + 1) + " is empty");
+    }
   }
-  size_t arguments = line.size() - first;
-  if (arguments < command->least) {
-    return line[0] + ": missing argument (qxdfs " + command->name + " " + command->arguments + ")";
-  }
-  if (arguments > command->most) return line[0] + ": too many arguments";
-  return "";
+  return kSucceeded;
 }
 
-int run(Shell &shell, const std::vector<std::string> &line) {
-  shell.flags.clear();
-  std::string threads;
-  size_t first = takeFlags(line, shell.flags, threads);
-  shell.threads = threadCount(threads);
-  const Command *command = findCommand(line[0]);
-  std::vector<std::string> operands(line.begin() + static_cast<long>(first), line.end());
-  if (!expandOperands(shell, *command, operands)) return kFailed;
-  int status = command->run(shell, operands);
+int run(Shell &shell, const Line &line) {
+  shell.command = line.command;
+  shell.options = line.options;
+  shell.errors = 0;
+  shell.threads = 0;
+  if (shell.options.count("t") && copiesOnThreads(*line.command)) {
+    numberOption(shell.value("t"), shell.threads);
+  }
+  std::vector<std::string> operands = line.operands;
+  int status = line.command->run(shell, operands);
   // What could not be written to standard output fails the command, as Hadoop's shell says it;
   // a reader that went away (| head) ends it quietly.
   switch (outputFailure()) {
     case Output::kClosed:
       return kOutputClosed;
     case Output::kFailed:
-      fprintf(stderr, "%s: Unable to write to output stream.\n", command->name);
+      tell(line.command->name, "Unable to write to output stream.");
       return kFailed;
     case Output::kWritten:
       break;
   }
   return status;
+}
+
+// Runs a command given as words (the main job's own steps).
+int runWords(Shell &shell, const std::vector<std::string> &words) {
+  Line line;
+  int status = parseLine(words, line);
+  return status == kSucceeded ? run(shell, line) : status;
 }
 
 std::string contentsOf(const std::string &path) {
@@ -198,7 +235,7 @@ std::string contentsOf(const std::string &path) {
 }  // namespace
 
 // A file goes in and comes back: a short text, printed, and random bytes, compared.
-int demo(Shell &shell, const std::vector<std::string> &) {
+int demo(Shell &shell, std::vector<std::string> &) {
   std::string local = "/tmp/qxdfs-demo-" + std::to_string(getpid());
   std::string text = "Hello from the storage engine, through dfslink and Hadoop.\n";
   std::string random(16 << 20, '\0');
@@ -206,20 +243,20 @@ int demo(Shell &shell, const std::vector<std::string> &) {
   for (char &byte : random) byte = static_cast<char>(rand());
   std::ofstream(local + ".txt", std::ios::binary) << text;
   std::ofstream(local + ".bin", std::ios::binary) << random;
-  int status = run(shell, {"put", local + ".txt", "/demo/hello.txt"});
-  if (status == 0) status = run(shell, {"put", local + ".bin", "/demo/random.bin"});
+  int status = runWords(shell, {"put", local + ".txt", "/demo/hello.txt"});
+  if (status == 0) status = runWords(shell, {"put", local + ".bin", "/demo/random.bin"});
   if (status == 0) {
     printf("cat /demo/hello.txt:\n");
     fflush(stdout);
-    status = run(shell, {"cat", "/demo/hello.txt"});
+    status = runWords(shell, {"cat", "/demo/hello.txt"});
   }
-  if (status == 0) status = run(shell, {"get", "/demo/random.bin", local + ".back"});
+  if (status == 0) status = runWords(shell, {"get", "/demo/random.bin", local + ".back"});
   bool same = status == 0 && contentsOf(local + ".back") == random;
   if (status == 0) {
     printf("/demo/random.bin: %zu bytes went in and %s\n", random.size(),
            same ? "came back identical" : "came back DIFFERENT");
   }
-  for (const char *suffix : {".txt", ".bin", ".back"}) remove((local + suffix).c_str());
+  for (const char *suffix : {".txt", ".bin", ".back"}) ::remove((local + suffix).c_str());
   return status == 0 && !same ? kFailed : status;
 }
 
@@ -253,16 +290,47 @@ void takeTarget(const OptionsRecord &read, Options &options, Target &target) {
   }
 }
 
+// The client configuration directories for the class path: HADOOP_CONF_DIR, as Hadoop's own
+// scripts put it there, and the embedded cluster's when the command line reaches it (by --fs
+// embedded, or by its address where HADOOP_CONF_DIR names none).
+std::vector<std::string> configurationDirectories(const Options &options, const Target &target) {
+  std::vector<std::string> directories;
+  const char *named = getenv("HADOOP_CONF_DIR");
+  bool hasNamed = named && *named;
+  if (hasNamed && options.configuration.empty()) directories.push_back(named);
+  if (!options.configuration.empty()) {
+    directories.push_back(options.configuration);
+  } else if (!hasNamed && target.port != 0) {
+    RunningCluster running = runningCluster();
+    Target embedded;
+    if (!running.uri.empty() && parseTarget(running.uri, embedded).empty() &&
+        embedded.host == target.host && embedded.port == target.port) {
+      directories.push_back(running.configuration);
+    }
+  }
+  return directories;
+}
+
 // Runs the commands in order; the first failure ends the line.
-int runAll(Options options, Target target) {
-  if (options.commands[0][0] == "config") return showOptions(options, options.commands[0][1]);
+int runAll(Options options, Target target, const std::vector<Line> &lines) {
+  if (lines[0].command->run == nullptr) {  // config, which runs alone
+    return showOptions(options, lines[0].operands[0]);
+  }
+  GenericResources generic;
+  std::string wrong = generic.write(options.confFiles, options.properties);
+  if (!wrong.empty()) {
+    fprintf(stderr, "qxdfs: %s\n", wrong.c_str());
+    return kFailed;
+  }
   Session session(options.verbose);
   if (!session.start()) return kFailed;
   if (!options.options.empty()) {
     if (!session.loadOptions(options.options)) return kFailed;
     takeTarget(session.options(), options, target);
   }
-  if (!session.addClassPath(options.configuration)) return kFailed;
+  std::vector<std::string> directories = configurationDirectories(options, target);
+  if (!generic.directory().empty()) directories.push_back(generic.directory());
+  if (!session.addClassPath(directories, generic.names())) return kFailed;
   if (!options.keytab.empty() && !session.logIn(options.principal, options.keytab)) {
     return kFailed;
   }
@@ -276,14 +344,10 @@ int runAll(Options options, Target target) {
             options.configuration.c_str(), session.uriOf(fs).c_str(), options.expectedUri.c_str());
     return kFailed;
   }
-  Shell shell{session,
-              fs,
-              options.user,
-              uriOf(target),
-              options.json,
-              !options.quiet && isatty(STDERR_FILENO),
-              ""};
-  for (const auto &line : options.commands) {
+  Shell shell{session, fs, options.user, uriOf(target)};
+  shell.json = options.json;
+  shell.progress = !options.quiet && isatty(STDERR_FILENO);
+  for (const Line &line : lines) {
     int status = run(shell, line);
     if (status != kSucceeded) return status;
   }
@@ -323,7 +387,9 @@ void tuneJvm(const Options &options) {
   std::string tuned = "-XX:+UseSerialGC";
   bool runsJava = false;
   for (const auto &line : options.commands) {
-    runsJava = runsJava || line[0] == "mapjob" || line[0] == "jar" || line[0] == "javac";
+    const Command *command = findCommand(line[0]);
+    std::string name = command ? command->name : "";
+    runsJava = runsJava || name == "mapjob" || name == "jar" || name == "javac";
   }
   if (!runsJava) tuned += " -XX:TieredStopAtLevel=1";
   std::string archive = classArchive();
@@ -350,29 +416,30 @@ int main(int argc, char **argv) {
   std::vector<std::string> words(argv + 1, argv + argc);
   if (words.empty()) return refuse("missing command");
   if (words[0] == "cluster") return clusterCommand({words.begin() + 1, words.end()});
-  Options options;
-  std::string wrong = parseOptions(argc, argv, options);
-  // Help, also after global options (qxdfs --fs embedded help ls).
-  const std::vector<std::string> &first = wrong.empty() ? options.commands[0] : words;
-  if (words[0] == "--help" || (wrong.empty() && first[0] == "help" && first.size() == 1)) {
-    usage(stdout);
+  if (words[0] == "--help") {
+    printUsage(stdout);
     return kSucceeded;
   }
-  if (wrong.empty() && first[0] == "help") {
-    return first.size() == 2 ? help(first[1]) : refuse("help: one command");
+  Options options;
+  std::string wrong = parseOptions(argc, argv, options);
+  if (!wrong.empty()) return refuse(wrong);
+  // Help and usage need no file system (qxdfs --fs embedded help ls).
+  const Command *first = findCommand(options.commands[0][0]);
+  if (first && (std::string(first->name) == "help" || std::string(first->name) == "usage")) {
+    return help(options.commands[0]);
   }
-  for (const auto &line : options.commands) {
-    if (wrong.empty()) wrong = check(line);
-    if (wrong.empty() && line[0] == "config" && options.commands.size() > 1) {
-      wrong = "config runs alone";
+  std::vector<Line> lines(options.commands.size());
+  for (size_t i = 0; i < lines.size(); i++) {
+    if (int status = parseLine(options.commands[i], lines[i])) return status;
+    if (lines[i].command->run == nullptr && lines.size() > 1) {
+      return usageError(*lines[i].command, "runs alone");
     }
   }
-  if (!wrong.empty()) return refuse(wrong);
   Target target;
   if (options.fs != "embedded") {
-    std::string named = options.fs.empty() ? "local" : options.fs;
+    std::string named = options.fs.empty() ? "default" : options.fs;
     wrong = parseTarget(named, target);
-    if (!wrong.empty()) return refuse("--fs " + named + ": " + wrong);
+    if (!wrong.empty()) return refuse("-fs " + named + ": " + wrong);
   }
   EmbeddedCluster embedded;
   if (options.fs == "embedded") {
@@ -401,5 +468,5 @@ int main(int argc, char **argv) {
     useKerberosConfiguration(options.configuration);
   }
   tuneJvm(options);
-  return runAll(options, target);  // the session ends before an embedded cluster stops
+  return runAll(options, target, lines);  // the session ends before an embedded cluster stops
 }

@@ -112,7 +112,7 @@ void printCounters(const std::string &state) {
 
 }  // namespace
 
-int mapJob(Shell &shell, const std::vector<std::string> &arguments) {
+int mapJob(Shell &shell, std::vector<std::string> &arguments) {
   // The status file, and the job's own rewrites of it, in a directory only this user may enter.
   char directory[] = "/tmp/qxdfs-job-XXXXXX";
   if (!mkdtemp(directory)) return done(shell, false, "mapjob", arguments[0], "no status file");

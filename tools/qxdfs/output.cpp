@@ -53,18 +53,24 @@ std::string utcTimeText(double seconds) {
 
 std::string humanSize(int64_t bytes) {
   const char *prefixes = "KMGTPE";
+  if (bytes < 0) return "-" + humanSize(bytes == INT64_MIN ? INT64_MAX : -bytes);
   if (bytes < 1024) return std::to_string(bytes);
-  double value = static_cast<double>(bytes);
-  int prefix = -1;
-  while (value >= 1024 && prefix < 5) {
-    value /= 1024;
-    prefix++;
-  }
+  int prefix = 0;
+  while (prefix < 5 && bytes >= (int64_t{1} << (10 * (prefix + 2)))) prefix++;
+  int shift = 10 * (prefix + 1);
   char text[32];
-  snprintf(text, sizeof text, "%.1f %c", value, prefixes[prefix]);
-  std::string result = text;
-  size_t zero = result.find(".0 ");
-  return zero == std::string::npos ? result : result.erase(zero, 2);
+  if ((bytes & ((int64_t{1} << shift) - 1)) == 0) {  // an exact multiple: no fraction
+    snprintf(text, sizeof text, "%lld %c", static_cast<long long>(bytes >> shift),
+             prefixes[prefix]);
+    return text;
+  }
+  double value = static_cast<double>(bytes) / static_cast<double>(int64_t{1} << shift);
+  snprintf(text, sizeof text, "%.1f", value);
+  if (std::string(text).rfind("1024", 0) == 0 && prefix < 5) {  // rounded up to the next prefix
+    prefix++;
+    snprintf(text, sizeof text, "%.1f", value / 1024);
+  }
+  return std::string(text) + " " + prefixes[prefix];
 }
 
 std::string jsonText(std::string_view text) {
@@ -90,30 +96,11 @@ std::string jsonArray(const std::vector<std::string> &elements) {
   return array + "]";
 }
 
-namespace {
-
-std::string jsonTime(const char *name, double seconds) {
-  return "\"" + std::string(name) +
-         "\":" + jsonText(formatTime(seconds, "%Y-%m-%dT%H:%M:%SZ", true)) + ",\"" + name +
-         "Millis\":" + std::to_string(static_cast<long long>(seconds) * 1000);
-}
-
-}  // namespace
-
-std::string jsonEntry(const hdfsPathInfo &entry) {
-  std::string path = shortName(entry.name);
-  std::string name = path.substr(path.rfind('/') + 1);
-  char mode[8];
-  snprintf(mode, sizeof mode, "%04o", entry.permissions & 07777);
-  auto number = [](long long value) { return std::to_string(value); };
-  auto text = [](const char *value) { return value ? jsonText(value) : std::string("null"); };
-  return "{\"path\":" + jsonText(path) + ",\"name\":" + jsonText(name) +
-         ",\"kind\":" + (entry.kind == HDFS_KIND_DIRECTORY ? "\"directory\"" : "\"file\"") +
-         ",\"size\":" + number(entry.size) + ",\"replication\":" + number(entry.replication) +
-         ",\"blockSize\":" + number(entry.blockSize) + ",\"owner\":" + text(entry.owner) +
-         ",\"group\":" + text(entry.group) + ",\"permissions\":" + jsonText(mode) + "," +
-         jsonTime("modified", entry.lastModified) + "," + jsonTime("accessed", entry.lastAccess) +
-         "}";
+std::string jsonTime(const char *name, int64_t milliseconds) {
+  return "\"" + std::string(name) + "\":" +
+         jsonText(
+             formatTime(static_cast<double>(milliseconds) / 1000, "%Y-%m-%dT%H:%M:%SZ", true)) +
+         ",\"" + name + "Millis\":" + std::to_string(milliseconds);
 }
 
 }  // namespace qxdfs

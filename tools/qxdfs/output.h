@@ -18,7 +18,7 @@ std::string permissionText(int16_t bits, int32_t kind);
 std::string timeText(double seconds);
 // UTC to the second, as Hadoop's stat prints it: "2026-12-09 14:43:16".
 std::string utcTimeText(double seconds);
-// A size with a binary prefix, as Hadoop's shell prints it with -h: "0", "512", "1.5 K", "2 G".
+// A size with a binary prefix, as Hadoop's shell prints it with -h: "0", "512", "1.5 K", "2 K".
 std::string humanSize(int64_t bytes);
 
 // A JSON string: quoted, with what must be escaped escaped.
@@ -36,8 +36,7 @@ struct CounterGroup {
 };
 std::vector<CounterGroup> jsonCounters(std::string_view json);
 
-// One path's information as a JSON object: sizes in bytes, times in ISO 8601 (UTC) and epoch
-// milliseconds.
-std::string jsonEntry(const hdfsPathInfo &entry);
+// A time as two JSON fields: "NAME": ISO 8601 (UTC), "NAMEMillis": epoch milliseconds.
+std::string jsonTime(const char *name, int64_t milliseconds);
 
 }  // namespace qxdfs

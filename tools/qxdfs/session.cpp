@@ -30,9 +30,10 @@ std::string bareLine(const hostkernel::Report &report) {
   return line;
 }
 
-// The cause of a failure as the file system stated it: the Java exception's own text when one
-// was reported, else the first report.
-std::string causeOf(const std::vector<hostkernel::Report> &reports) {
+// The cause of a failure as the file system stated it: the Java exception's own text (its first
+// line) when one was reported, else the first report.
+std::string causeOf(const std::vector<hostkernel::Report> &reports, bool &thrown) {
+  thrown = false;
   for (size_t i = 0; i < reports.size(); i++) {
     if (reports[i].code || !startsWith(reports[i].line, "ERROR: Call to method")) continue;
     for (size_t j = i + 1; j < reports.size(); j++) {
@@ -40,6 +41,7 @@ std::string causeOf(const std::vector<hostkernel::Report> &reports) {
       // "java.io.SomeException: what happened", perhaps with the server's stack after it
       std::string text = reports[j].line.substr(0, reports[j].line.find('\n'));
       size_t colon = text.find(": ");
+      thrown = true;
       return colon == std::string::npos ? text : text.substr(colon + 2);
     }
   }
@@ -47,12 +49,10 @@ std::string causeOf(const std::vector<hostkernel::Report> &reports) {
 }
 
 // Whether Hadoop's client said it has no Kerberos ticket (none, expired or destroyed).
-bool lacksCredentials(const std::vector<hostkernel::Report> &reports) {
-  for (const hostkernel::Report &report : reports) {
-    for (const char *said : {"Client cannot authenticate via", "Failed to find any Kerberos tgt",
-                             "GSS initiate failed", "No valid credentials provided"}) {
-      if (report.line.find(said) != std::string::npos) return true;
-    }
+bool lacksCredentials(std::string_view line) {
+  for (const char *said : {"Client cannot authenticate via", "Failed to find any Kerberos tgt",
+                           "GSS initiate failed", "No valid credentials provided"}) {
+    if (line.find(said) != std::string_view::npos) return true;
   }
   return false;
 }
@@ -202,10 +202,13 @@ void Session::startLogging() {
     callStatic(*this, system, "setProperty", setProperty, u"org.slf4j.simpleLogger.defaultLogLevel",
                u"info");
   } else {
-    // Its warning of a refused connection (no Kerberos ticket, say) carries a whole stack; the
-    // failure's own line says it.
-    callStatic(*this, system, "setProperty", setProperty,
-               u"org.slf4j.simpleLogger.log.org.apache.hadoop.ipc.Client", u"error");
+    // Their warnings of a refused connection (no Kerberos ticket, say) or of a file system that
+    // could not be made (an unknown host) repeat, some with a whole stack, what the failure's
+    // own line says.
+    for (const char16_t *logger : {u"org.slf4j.simpleLogger.log.org.apache.hadoop.ipc.Client",
+                                   u"org.slf4j.simpleLogger.log.org.apache.hadoop.fs.FileSystem"}) {
+      callStatic(*this, system, "setProperty", setProperty, logger, u"error");
+    }
   }
   callStatic(*this, "org/slf4j/LoggerFactory", "getLogger",
              "(Ljava/lang/String;)Lorg/slf4j/Logger;", u"qxdfs", u"");
@@ -251,15 +254,16 @@ ClassPathList Session::jarListClassPath() {
                        static_cast<int32_t>(jarText_.size()), 0};
 }
 
-bool Session::addClassPath(const std::string &configuration) {
+bool Session::addClassPath(const std::vector<std::string> &directories,
+                           const std::vector<std::string> &resources) {
   BridgeState *bridge = dfs_->jvm;
   // The installation's jar lists may be missing when the options give the class path.
   options_.classPath.flags |= CLASS_PATH_WARN_JAR_LISTS;
   ClassPathList jars = jarListClassPath();
   int32_t status =
       bridge->operations.haddpaths(bridge, context(), optionsRead_ ? &options_.classPath : &jars);
-  if (status == 0 && !configuration.empty()) {
-    status = bridge->operations.haddpath(bridge, context(), configuration.c_str());
+  for (size_t i = 0; status == 0 && i < directories.size(); i++) {
+    status = bridge->operations.haddpath(bridge, context(), directories[i].c_str());
   }
   if (status != 0) {
     fail("start", "class path");
@@ -267,7 +271,25 @@ bool Session::addClassPath(const std::string &configuration) {
   }
   forget();
   startLogging();
-  return true;
+  return addResources(resources);
+}
+
+bool Session::addResources(const std::vector<std::string> &resources) {
+  if (resources.empty()) return true;
+  Java java(*this);
+  // HDFS's own defaults and site file are added when its classes load: first, so that what is
+  // added here comes after them and wins.
+  java.callStatic("org/apache/hadoop/hdfs/HdfsConfiguration", "init", "()V");
+  forget();
+  Java adding(*this);
+  for (const std::string &name : resources) {
+    LocalRef<jstring> text = adding.string(name);
+    adding.callStatic("org/apache/hadoop/conf/Configuration", "addDefaultResource",
+                      "(Ljava/lang/String;)V", text.get());
+  }
+  if (adding) return true;
+  fprintf(stderr, "qxdfs: configuration: %s\n", adding.error().c_str());
+  return false;
 }
 
 namespace {
@@ -319,7 +341,7 @@ bool Session::actAs(const std::string &user) {
   return static_cast<bool>(java);
 }
 
-hdfsFS Session::connect(const Target &target, const std::string &user) {
+hdfsFS Session::connect(const Target &target, const std::string &user, std::string *cause) {
   std::string key = utf8(target.host) + ":" + std::to_string(target.port) + "\n" + user;
   auto known = connected_.find(key);
   if (known != connected_.end()) return known->second;
@@ -328,8 +350,12 @@ hdfsFS Session::connect(const Target &target, const std::string &user) {
   hdfsFS fs = nullptr;
   int32_t result = ops().hdfsConnectAsUser(dfs_, context(), target.host.c_str(), target.port,
                                            user.empty() ? nullptr : qxUser.c_str(), &fs);
+  if ((result != 0 || !fs) && cause) {
+    bool thrown = false;
+    *cause = takeCause(thrown);
+  }
   if (result != 0 || !fs) {
-    fail("connect", target.name);
+    if (!cause) fail("connect", target.name);
     return nullptr;
   }
   forget();  // the note of an ignored port is not a failure
@@ -394,16 +420,36 @@ void Session::printListing() const {
   }
 }
 
-void Session::fail(const std::string &command, const std::string &subject) {
+std::string Session::takeCause(bool &thrown) {
   std::vector<hostkernel::Report> reports = messages().reports();
   if (verbose_) {
     for (const hostkernel::Report &report : reports) fprintf(stderr, "%s\n", report.line.c_str());
   }
-  std::string cause = lacksCredentials(reports) ? "no Kerberos credentials for " + fsName_ +
-                                                      ": run kinit or give --keytab"
-                                                : causeOf(reports);
-  fprintf(stderr, "qxdfs: %s: %s: %s\n", command.c_str(), subject.c_str(), cause.c_str());
+  std::string cause = causeOf(reports, thrown);
+  for (const hostkernel::Report &report : reports) {
+    if (lacksCredentials(report.line)) {
+      cause = credentialsCause(report.line);
+      thrown = true;
+    }
+  }
   forget();
+  return cause;
+}
+
+std::string Session::credentialsCause(std::string_view said) const {
+  if (!lacksCredentials(said)) return "";
+  return "no Kerberos credentials for " + fsName_ + ": run kinit or give --keytab";
+}
+
+void Session::fail(const std::string &command, const std::string &subject) {
+  bool thrown = false;
+  std::string cause = takeCause(thrown);
+  // Hadoop's shell prints an exception's own message, and quotes the path of its own causes.
+  if (thrown) {
+    fprintf(stderr, "%s: %s\n", command.c_str(), cause.c_str());
+  } else {
+    fprintf(stderr, "%s: `%s': %s\n", command.c_str(), subject.c_str(), cause.c_str());
+  }
 }
 
 }  // namespace qxdfs

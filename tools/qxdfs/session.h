@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dfslink/dfslink.h"
@@ -49,9 +50,11 @@ class Session {
   bool loadOptions(const std::string &directory);
   const OptionsRecord &options() const { return options_; }
   // Gives the JVM its class path: the options' list when they were read, and the installation's
-  // jar lists, then a client configuration directory when one is given (the embedded
-  // cluster's); then starts Hadoop's logging.
-  bool addClassPath(const std::string &configuration = "");
+  // jar lists, then the client configuration directories given (HADOOP_CONF_DIR, the embedded
+  // cluster's); then starts Hadoop's logging and adds the configuration resources named (found
+  // in those directories), after Hadoop's own, so that they win.
+  bool addClassPath(const std::vector<std::string> &directories = {},
+                    const std::vector<std::string> &resources = {});
   // Logs in to Kerberos from a keytab, as Hadoop's client does for every later connection;
   // false after the failure's line.
   bool logIn(const std::string &principal, const std::string &keytab);
@@ -60,8 +63,8 @@ class Session {
   // Kerberos login otherwise; false after the failure's line.
   bool actAs(const std::string &user);
   // A connection, kept until the session ends (one per file system and user); NULL after the
-  // failure's line.
-  hdfsFS connect(const Target &target, const std::string &user);
+  // failure's line, or with the failure's cause in `cause` when one is given.
+  hdfsFS connect(const Target &target, const std::string &user, std::string *cause = nullptr);
 
   // The replication and block size the file system gives a new file at path, as Hadoop's own
   // shell writes it; zero for what cannot be learned (dfslink then asks the configuration).
@@ -93,8 +96,15 @@ class Session {
     hostkernel::MessageContext own_{nullptr};
   };
 
-  // Prints "qxdfs: COMMAND: SUBJECT: CAUSE" from what the modules reported since the last
-  // call (with --verbose every report), and forgets the reports.
+  // The cause of a failure from what the modules reported since the last call (with --verbose
+  // every report is printed): a Java exception's message (thrown) or a report's text; forgets
+  // the reports.
+  std::string takeCause(bool &thrown);
+  // The line for a failure that says the Kerberos ticket is missing, expired or destroyed
+  // ("no Kerberos credentials for FS: run kinit or give --keytab"); "" for any other.
+  std::string credentialsCause(std::string_view said) const;
+  // Prints the failure's line as Hadoop's shell words it: "COMMAND: MESSAGE" for an exception,
+  // "COMMAND: `SUBJECT': CAUSE" otherwise.
   void fail(const std::string &command, const std::string &subject);
   // Whether the modules reported anything since the last failure line.
   bool reported() { return !messages().reports().empty(); }
@@ -104,6 +114,7 @@ class Session {
   void printListing() const;
 
  private:
+  bool addResources(const std::vector<std::string> &resources);
   hostkernel::MessageContext &messages();
   bool verbose_;
   hostkernel::MessageContext messages_{nullptr};

@@ -11,6 +11,7 @@
 
 #include "tools/qxdfs/copying.h"
 #include "tools/qxdfs/output.h"
+#include "tools/qxdfs/pathdata.h"
 
 namespace qxdfs {
 namespace {
@@ -19,26 +20,27 @@ int tooDeep(const char *command, const std::string &path) {
   return localFailure(command, path, "too deep (a loop of links?)");
 }
 
-int planRemote(Shell &shell, const char *command, hdfsFS source, const std::string &from,
-               const std::string &to, int depth, std::vector<TreeFile> &files,
-               const MakeDirectory &makeDirectory) {
-  if (depth > kDeepest) return tooDeep(command, from);
-  hdfsPathInfo *entries = nullptr;
-  int32_t count = 0;
-  if (!listOf(shell, command, from, entries, count, source)) return kFailed;
+int planRemote(Shell &shell, const char *command, const Item &from, const std::string &to,
+               int depth, std::vector<TreeFile> &files, const MakeDirectory &makeDirectory) {
+  if (depth > kDeepest) return tooDeep(command, from.text);
+  std::vector<Item> children;
+  std::string error;
+  if (!childrenOf(shell, from, children, error)) {
+    tell(command, error);
+    return kFailed;
+  }
   int made = makeDirectory(to);
   int result = made;
-  for (int32_t i = 0; i < count && made == kSucceeded; i++) {
-    std::string name = baseName(shortName(entries[i].name));
-    if (entries[i].kind != HDFS_KIND_DIRECTORY) {
-      files.push_back(
-          {joined(from, name), joined(to, name), entries[i].size, attributesOf(entries[i])});
+  for (size_t i = 0; i < children.size() && made == kSucceeded; i++) {
+    const Item &child = children[i];
+    std::string below = joined(to, nameOf(child.path));
+    if (!child.stat.directory) {
+      files.push_back({child.path, below, child.stat.length, attributesOf(child.stat)});
     } else {  // a directory that fails is told, and the others go on
-      result = std::max(result, planRemote(shell, command, source, joined(from, name),
-                                           joined(to, name), depth + 1, files, makeDirectory));
+      result = std::max(result,
+                        planRemote(shell, command, child, below, depth + 1, files, makeDirectory));
     }
   }
-  release(shell, entries, count);
   return result;
 }
 
@@ -98,15 +100,14 @@ int planLocal(const char *command, const std::string &from, const std::string &t
 
 }  // namespace
 
-Attributes attributesOf(const hdfsPathInfo &info) {
-  return {info.lastModified, info.lastAccess, info.permissions, info.owner ? info.owner : "",
-          info.group ? info.group : ""};
+Attributes attributesOf(const Stat &stat) {
+  return {static_cast<double>(stat.modified) / 1000, static_cast<double>(stat.accessed) / 1000,
+          stat.permission, stat.owner, stat.group};
 }
 
-int planRemoteTree(Shell &shell, const char *command, hdfsFS source, const std::string &from,
-                   const std::string &to, std::vector<TreeFile> &files,
-                   const MakeDirectory &makeDirectory) {
-  return planRemote(shell, command, source, from, to, 0, files, makeDirectory);
+int planRemoteTree(Shell &shell, const char *command, const Item &from, const std::string &to,
+                   std::vector<TreeFile> &files, const MakeDirectory &makeDirectory) {
+  return planRemote(shell, command, from, to, 0, files, makeDirectory);
 }
 
 int planLocalTree(const char *command, const std::string &from, const std::string &to,

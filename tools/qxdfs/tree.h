@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/qxdfs/commands.h"
+#include "tools/qxdfs/pathdata.h"
 
 namespace qxdfs {
 
@@ -16,7 +16,7 @@ struct Attributes {
   int16_t permissions = 0;
   std::string owner, group;
 };
-Attributes attributesOf(const hdfsPathInfo &info);
+Attributes attributesOf(const Stat &stat);
 
 // One file of a tree copy: where from, where to, its size, and what -p keeps of it.
 struct TreeFile {
@@ -31,9 +31,8 @@ using MakeDirectory = std::function<int(const std::string &path)>;
 // Plans the copy of a directory of a connection into `to`: each directory below is made by
 // makeDirectory before what it holds, each file is listed. A directory that cannot be read or
 // made gets its line and the rest goes on. The worst status.
-int planRemoteTree(Shell &shell, const char *command, hdfsFS source, const std::string &from,
-                   const std::string &to, std::vector<TreeFile> &files,
-                   const MakeDirectory &makeDirectory);
+int planRemoteTree(Shell &shell, const char *command, const Item &from, const std::string &to,
+                   std::vector<TreeFile> &files, const MakeDirectory &makeDirectory);
 // The same for a directory of the local disk; a link to a directory is followed, but a link back
 // to a directory above is refused, not followed round.
 int planLocalTree(const char *command, const std::string &from, const std::string &to,
