@@ -62,7 +62,7 @@ uint32_t appendEntries(DfsLinkState *dfs, QXMessageContext *context, QXPool *poo
 
 uint32_t loadEnvPaths(DfsLinkState *dfs, QXMessageContext *context, QXPool *pool,
                       OptionsRecord *options) {
-  if (!dfs || !given(context, {pool, options})) return QX_MISSING_ARGUMENT;
+  if (!dfs || !context || !given(context, {pool, options})) return QX_MISSING_ARGUMENT;
   QXChar value[kValueUnits];
   int32_t units = 0;
   // A variable that is not set is passed over; one that cannot be read is a failure.
@@ -87,7 +87,7 @@ uint32_t loadEnvPaths(DfsLinkState *dfs, QXMessageContext *context, QXPool *pool
 
 uint32_t loadXmlOptions(DfsLinkState *dfs, QXMessageContext *context, QXPool *pool,
                         const QXChar *directory, int32_t directoryBytes, OptionsRecord *options) {
-  if (!dfs || !given(context, {pool, options, directory})) return QX_MISSING_ARGUMENT;
+  if (!dfs || !context || !given(context, {pool, options, directory})) return QX_MISSING_ARGUMENT;
   QXZinfoRequest request = {};
   if (dfs->host->qxzinfo(QX_ZINFO_USER_HOST_NAME, &request, QX_ZINFO_FLAGS) != 0) {
     printText(context, QX_SEVERITY_ERROR, u"qxzinfo call failed");

@@ -16,11 +16,15 @@ const char kCopyDescriptor[] =
     "FileSystem;Lorg/apache/hadoop/fs/Path;ZZLorg/apache/hadoop/conf/Configuration;)Z";
 const char kUpload[] = "hdfsCopyFromLocal";
 
-// A fresh Configuration, or NULL after its report (nothing left pending).
-jobject newConfiguration(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env) {
-  jobject configuration =
-      bridgeOf(dfs).constructNewObjectOfClass(dfs->jvm, context, env, kConfiguration, "()V");
-  if (!configuration) {
+// The Configuration a connection's file system was made with, or NULL after its report (nothing
+// left pending). A fresh one per call would read Hadoop's XML defaults again each time, which a
+// copy of many small files pays for every file.
+jobject configurationOf(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, hdfsFS fs) {
+  jobject configuration = nullptr;
+  JavaCall call(dfs, context, env);
+  if (!call.onObject(&configuration, fs, kFileSystem, "getConf",
+                     "()Lorg/apache/hadoop/conf/Configuration;") ||
+      !configuration) {
     if (env->ExceptionCheck()) env->ExceptionDescribe();
     printText(context, QX_SEVERITY_ERROR, u"%hs %hs", "Can't construct instance of class",
               "org.apache.hadoop.conf.Configuration");
@@ -116,7 +120,7 @@ int32_t copyPaths(DfsLinkState *dfs, QXMessageContext *context, int32_t *status,
                    paths.destination.get(), landing)) {
     return kFailed;
   }
-  LocalRef<jobject> configuration(env, newConfiguration(dfs, context, env));
+  LocalRef<jobject> configuration(env, configurationOf(dfs, context, env, source));
   if (!configuration) {
     setStatus(status, QX_OPERATION_FAILED);
     return kFailed;
@@ -257,7 +261,7 @@ uint32_t upload(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, const
   if (!convertedPath(dfs, context, destinationPath, destination)) return QX_OPERATION_FAILED;
   LocalRef<jobject> checked(env, makePathObject(dfs, context, env, destination, kUpload));
   if (!checked) return QX_OPERATION_FAILED;
-  LocalRef<jobject> configuration(env, newConfiguration(dfs, context, env));
+  LocalRef<jobject> configuration(env, configurationOf(dfs, context, env, fs));
   if (!configuration) return QX_OPERATION_FAILED;
   if (!localFileApart(dfs, context, env, kUploadNames, source.name.get(), fs, checked.get())) {
     return QX_OPERATION_FAILED;

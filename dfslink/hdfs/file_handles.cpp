@@ -50,8 +50,33 @@ struct OpenSizes {
   jlong blockSize;
 };
 
+// What a new file gets where the configuration names no replication or block size: on HDFS what
+// its own client gives (3 replicas and 128 MiB blocks unless the site says otherwise), as the
+// HDFS defaults document ships with the server's jar, not the client's, so the connection's
+// configuration does not hold them; elsewhere the fixed fallbacks.
+struct Fallbacks {
+  jshort replication = 1;
+  jlong blockSize = 67108864;
+};
+
+Fallbacks fallbacksOf(JNIEnv *env, JavaCall &call, hdfsFS connection, jobject path) {
+  Fallbacks fallbacks;
+  LocalRef<jclass> hdfs(env, env->FindClass("org/apache/hadoop/hdfs/DistributedFileSystem"));
+  if (!hdfs) env->ExceptionClear();  // no HDFS client on the class path
+  if (!hdfs || !env->IsInstanceOf(connection, hdfs.get())) return fallbacks;
+  Fallbacks given;
+  if (call.onObject(&given.replication, connection, kFileSystem, "getDefaultReplication",
+                    "(Lorg/apache/hadoop/fs/Path;)S", path) &&
+      call.onObject(&given.blockSize, connection, kFileSystem, "getDefaultBlockSize",
+                    "(Lorg/apache/hadoop/fs/Path;)J", path)) {
+    fallbacks = given;
+  }
+  return fallbacks;
+}
+
 bool completeSizes(DfsLinkState *dfs, JNIEnv *env, JavaCall &call, jobject configuration,
-                   const OpenCall &open, const char *openText, OpenSizes &sizes) {
+                   const OpenCall &open, const char *openText, const Fallbacks &fallbacks,
+                   OpenSizes &sizes) {
   // The keys are ASCII, the same in UTF-8 and in Java's modified form.
   LocalRef<jstring> bufferKey(env, env->NewStringUTF(dfs->keyBufferSize));
   LocalRef<jstring> replicationKey(env,
@@ -72,7 +97,8 @@ bool completeSizes(DfsLinkState *dfs, JNIEnv *env, JavaCall &call, jobject confi
   jint replication = sizes.replication;
   if (replication == 0) {
     if (!call.onObject(&replication, configuration, kConfiguration, "getInt",
-                       "(Ljava/lang/String;I)I", replicationKey.get(), 1)) {
+                       "(Ljava/lang/String;I)I", replicationKey.get(),
+                       jint{fallbacks.replication})) {
       call.report(getIntText);
       return false;
     }
@@ -84,7 +110,7 @@ bool completeSizes(DfsLinkState *dfs, JNIEnv *env, JavaCall &call, jobject confi
   LocalRef<jstring> currentKey(env, env->NewStringUTF("dfs.blocksize"));
   if (!currentKey ||
       !call.onObject(&fallback, configuration, kConfiguration, "getLong", "(Ljava/lang/String;J)J",
-                     blockKey.get(), jlong{67108864}) ||
+                     blockKey.get(), fallbacks.blockSize) ||
       !call.onObject(&sizes.blockSize, configuration, kConfiguration, "getLong",
                      "(Ljava/lang/String;J)J", currentKey.get(), fallback)) {
     call.report(openText);
@@ -166,7 +192,12 @@ FileHandle *openStream(DfsLinkState *dfs, QXMessageContext *context, int32_t *st
   char openText[200];
   snprintf(openText, sizeof openText, "org.apache.hadoop.conf.FileSystem::%s(%s)", open.method,
            open.descriptor);
-  if (!completeSizes(dfs, env, call, configuration, open, openText, sizes)) return nullptr;
+  Fallbacks fallbacks = open.creates && (sizes.replication == 0 || sizes.blockSize == 0)
+                            ? fallbacksOf(env, call, connection, path)
+                            : Fallbacks{};
+  if (!completeSizes(dfs, env, call, configuration, open, openText, fallbacks, sizes)) {
+    return nullptr;
+  }
   NewHandle handle(dfs);
   if (!handle) {
     if (handle.hasRecord()) reportError(context, QX_OUT_OF_MEMORY);  // the list could not grow

@@ -213,11 +213,10 @@ QXChar *hdfsGetWorkingDirectory(DfsLinkState *dfs, QXMessageContext *context, in
   }
   LocalRef<jstring> textRef(env, static_cast<jstring>(text));
   jsize units = env->GetStringLength(textRef.get());
-  // Nothing is written past the buffer, and a text that does not fit is not cut.
+  // Nothing is written past the buffer, and a text that does not fit is not cut: null, with
+  // nothing reported.
   if (bufferSize < 0 ||
       static_cast<size_t>(units) + 1 > static_cast<size_t>(bufferSize) / sizeof(QXChar)) {
-    setStatus(status, QX_VALUE_TOO_LONG);
-    reportError(context, QX_VALUE_TOO_LONG);
     return nullptr;
   }
   env->GetStringRegion(textRef.get(), 0, units, reinterpret_cast<jchar *>(buffer));

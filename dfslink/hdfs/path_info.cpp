@@ -257,7 +257,8 @@ hdfsPathInfo *hdfsGetPathInfo(DfsLinkState *dfs, QXMessageContext *context, int3
 
 int32_t hdfsListDirectory(DfsLinkState *dfs, QXMessageContext *context, hdfsFS fs,
                           const QXChar *path, int32_t *count, hdfsPathInfo **entries) {
-  if (!context || !given(context, {fs, path, count, entries})) {
+  // A missing argument is returned, not reported.
+  if (!context || !fs || !path || !count || !entries) {
     return static_cast<int32_t>(QX_MISSING_ARGUMENT);
   }
   const char *name = "hdfsListDirectory";
@@ -302,9 +303,7 @@ void hdfsReleasePathInfo(DfsLinkState *dfs, void *, hdfsPathInfo *entries, int32
 
 int32_t hdfsGetHosts(DfsLinkState *dfs, QXMessageContext *context, hdfsFS fs, const char *path,
                      int64_t start, int64_t length, char ****result) {
-  if (!context || !given(context, {fs, path, result})) {
-    return static_cast<int32_t>(QX_MISSING_ARGUMENT);
-  }
+  if (!context || !fs || !path || !result) return static_cast<int32_t>(QX_MISSING_ARGUMENT);
   const char *name = "hdfsGetHosts";
   *result = nullptr;
   JNIEnv *env = environmentFor(dfs, context, name);

@@ -66,6 +66,9 @@ JavaChars::JavaChars(DfsLinkState *dfs, JNIEnv *env, jstring text) : block_(dfs-
 }
 
 JNIEnv *environmentFor(DfsLinkState *dfs, QXMessageContext *context, const char *operation) {
+  // Without a message context nothing could be reported: the operation does nothing, as it
+  // does without an environment.
+  if (!context) return nullptr;
   JNIEnv *env = bridgeOf(dfs).getJNIEnv(dfs->jvm, context);
   if (!env) reportError(context, kNoEnvironment, operation);
   return env;

@@ -213,10 +213,11 @@ LocalRef<jobject> optionList(DfsLinkState *dfs, JNIEnv *env, Compilation &compil
 }
 
 // The compilation units of the sources: a File a source, in a list the file manager reads. A
-// source that cannot be added fails them all: the others would compile and the missing class
-// would never be reported.
-LocalRef<jobject> compilationUnits(DfsLinkState *dfs, JNIEnv *env, Compilation &compilation,
-                                   jobject fileManager, const char *const *sources, int32_t count) {
+// source that cannot be added fails them all, named in a line of its own: the others would
+// compile and the missing class would never be reported.
+LocalRef<jobject> compilationUnits(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env,
+                                   Compilation &compilation, jobject fileManager,
+                                   const char *const *sources, int32_t count) {
   LocalRef<jobject> files = compilation.made(kArrayList, "(I)V", count);
   for (int32_t i = 0; files && i < count; i++) {
     LocalRef<jstring> name(env, newJavaStringOfEngineText(dfs, env, sources[i]));
@@ -227,6 +228,8 @@ LocalRef<jobject> compilationUnits(DfsLinkState *dfs, JNIEnv *env, Compilation &
     jboolean added = JNI_FALSE;
     if (!file ||
         !compilation.value(added, files.get(), kList, "add", "(Ljava/lang/Object;)Z", file.get())) {
+      printText(context, QX_SEVERITY_ERROR, u"javaComp: source %lld (%hs) could not be added.",
+                static_cast<long long>(i) + 1, sources[i]);
       return LocalRef<jobject>(env, nullptr);
     }
   }
@@ -339,7 +342,7 @@ uint32_t compile(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, jobj
   localeCall.onClass(&locale, "java/util/Locale", "getDefault", "()Ljava/util/Locale;");
   LocalRef<jobject> localeRef(env, locale);
   LocalRef<jobject> units =
-      compilationUnits(dfs, env, compilation, fileManager.get(), sources, count);
+      compilationUnits(dfs, context, env, compilation, fileManager.get(), sources, count);
   LocalRef<jobject> options =
       optionList(dfs, env, compilation, outputDirectory, classPath, version, bootClassPath);
   LocalRef<jobject> task(env, nullptr), result(env, nullptr);

@@ -126,6 +126,35 @@ TEST_F(CopyTest, TheConfigurationsBlockSizeKeyIsTheCurrentOne) {
   ops().hdfsReleasePathInfo(dfs, nullptr, info, 1);
 }
 
+// Copies and uploads read the connection's own configuration (what a client set on it), not a
+// fresh one: a buffer size the connection says is invalid fails them, and nothing is left.
+TEST_F(CopyTest, CopiesReadTheConnectionsOwnConfiguration) {
+  std::string source = localFile("conf", "some bytes");
+  int32_t status = 0;
+  ASSERT_EQ(upload(source, u"/conf/f"), 0);
+  LocalRef<jobject> configuration(env, callJava(hdfs, "org/apache/hadoop/fs/FileSystem", "getConf",
+                                                "()Lorg/apache/hadoop/conf/Configuration;"));
+  LocalRef<jstring> key(env, env->NewStringUTF("io.file.buffer.size"));
+  auto setBufferSize = [&](jint size) {
+    ASSERT_EQ(bridgeOps().invokeMethod(dfs->jvm, context(), env, nullptr, nullptr, JVMLINK_INSTANCE,
+                                       configuration.get(), "org/apache/hadoop/conf/Configuration",
+                                       0, "setInt", "(Ljava/lang/String;I)V", key.get(), size),
+              0);
+  };
+  setBufferSize(-1);
+  EXPECT_EQ(ops().hdfsCopy(dfs, context(), &status, hdfs, u"/conf/f", hdfs, u"/conf/copy"), -1);
+  EXPECT_EQ(upload(source, u"/conf/up"), -1);
+  EXPECT_FALSE(existsOnHdfs(u"/conf/copy"));
+  EXPECT_FALSE(existsOnHdfs(u"/conf/up"));
+  EXPECT_FALSE(reports().empty());
+  setBufferSize(4096);
+  messages.clear();
+  EXPECT_EQ(ops().hdfsCopy(dfs, context(), &status, hdfs, u"/conf/f", hdfs, u"/conf/copy"), 0);
+  EXPECT_EQ(upload(source, u"/conf/up"), 0);
+  EXPECT_EQ(fetched(u"/conf/copy"), "some bytes");
+  EXPECT_TRUE(reports().empty());
+}
+
 TEST_F(CopyTest, CopiesGoBetweenTwoConnections) {
   std::string data = randomBytes(3 << 20, 12);
   std::string source = localFile("across", data);

@@ -437,7 +437,16 @@ class HdfsFileTest : public HadoopTest {
   hdfsFS fs = nullptr;
 };
 
+// Sizes of 0 are what the configuration names, else what Java's create(Path) gives on the same
+// connection (HDFS's client defaults, which no document on the client's class path holds).
 TEST_F(HdfsFileTest, CreateTakesTheGivenSizesOrThoseOfTheConfiguration) {
+  LocalRef<jobject> javaFile = javaPath(u"/sizes/java");
+  LocalRef<jobject> javaMade(env, callJava(fs, "org/apache/hadoop/fs/FileSystem", "create",
+                                           "(Lorg/apache/hadoop/fs/Path;)Lorg/apache/hadoop/fs/"
+                                           "FSDataOutputStream;",
+                                           javaFile.get()));
+  bridgeOps().invokeMethod(dfs->jvm, context(), env, nullptr, nullptr, JVMLINK_INSTANCE,
+                           javaMade.get(), "java/io/OutputStream", 0, "close", "()V");
   int32_t status = 0;
   FileHandle *configured = ops().hdfsOpenFile(dfs, context(), &status, fs, u"/sizes/configured",
                                               HDFS_OPEN_WRITE, 0, 0, 0);
@@ -446,9 +455,31 @@ TEST_F(HdfsFileTest, CreateTakesTheGivenSizesOrThoseOfTheConfiguration) {
   ASSERT_TRUE(configured && given);
   close(fs, configured);
   close(fs, given);
-  EXPECT_EQ(storedSizes("/sizes/configured"), std::make_pair(jshort{1}, jlong{67108864}))
-      << "dfs.replication and dfs.block.size are absent from the configuration";
+  EXPECT_EQ(storedSizes("/sizes/configured"), storedSizes("/sizes/java"));
+  EXPECT_EQ(storedSizes("/sizes/java"), std::make_pair(jshort{3}, jlong{134217728}));
   EXPECT_EQ(storedSizes("/sizes/given"), std::make_pair(jshort{2}, jlong{1 << 20}));
+
+  // What the configuration names wins.
+  LocalRef<jobject> configuration(env, callJava(fs, "org/apache/hadoop/fs/FileSystem", "getConf",
+                                                "()Lorg/apache/hadoop/conf/Configuration;"));
+  auto setKey = [&](const char *key, const char *value) {
+    LocalRef<jstring> name(env, env->NewStringUTF(key));
+    LocalRef<jstring> text(env, value ? env->NewStringUTF(value) : nullptr);
+    bridgeOps().invokeMethod(
+        dfs->jvm, context(), env, nullptr, nullptr, JVMLINK_INSTANCE, configuration.get(),
+        "org/apache/hadoop/conf/Configuration", 0, value ? "set" : "unset",
+        value ? "(Ljava/lang/String;Ljava/lang/String;)V" : "(Ljava/lang/String;)V", name.get(),
+        text.get());
+  };
+  setKey("dfs.replication", "2");
+  setKey("dfs.blocksize", "2097152");
+  FileHandle *site =
+      ops().hdfsOpenFile(dfs, context(), &status, fs, u"/sizes/site", HDFS_OPEN_WRITE, 0, 0, 0);
+  setKey("dfs.replication", nullptr);
+  setKey("dfs.blocksize", nullptr);
+  ASSERT_NE(site, nullptr);
+  close(fs, site);
+  EXPECT_EQ(storedSizes("/sizes/site"), std::make_pair(jshort{2}, jlong{2097152}));
   EXPECT_TRUE(reports().empty());
 }
 

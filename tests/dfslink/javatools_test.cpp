@@ -217,6 +217,18 @@ TEST_F(JavaToolsTest, RefusedBeforeTheCompilerRuns) {
                                             statusReport(4, QX_MISSING_ARGUMENT)}));
 }
 
+TEST_F(JavaToolsTest, ASourceThatCannotBeAddedIsNamed) {
+  std::string good = source("Good.java", "public class Good {}\n");
+  hostkernel::injectFault(Fault::JniCall, 3, "NewString");  // the second source's name
+  EXPECT_EQ(compile({good, good + "2"}), 0x86BFF80Eu);
+  std::vector<std::string> lines = messages.lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "ERROR: javaComp: source 2 (" + good + "2) could not be added."),
+            lines.end())
+      << ::testing::PrintToString(lines);
+  EXPECT_FALSE(env->ExceptionCheck());
+}
+
 TEST_F(JavaToolsTest, ManySourcesAndDiagnosticsLeaveNoReference) {
   std::vector<std::string> sources;
   for (int i = 0; i < 60; i++) {

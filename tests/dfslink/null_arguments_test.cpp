@@ -46,6 +46,7 @@ struct Case {
   const char *what;
   int64_t failure;  // the operation's failure value
   std::function<int64_t(int32_t *status)> run;
+  bool reported = true;  // false: returned, not reported (listings and block hosts)
 };
 
 TEST_F(NullArgumentsTest, EveryOperationRefusesAMissingPointer) {
@@ -176,13 +177,14 @@ TEST_F(NullArgumentsTest, EveryOperationRefusesAMissingPointer) {
       {"hdfsSetReplication path", -1,
        [&](int32_t *s) { return o.hdfsSetReplication(d, c, s, fs, nullptr, 1); }},
       {"hdfsListDirectory connection", kMissing,
-       [&](int32_t *) { return o.hdfsListDirectory(d, c, nullptr, dirp, &count, &entries); }},
+       [&](int32_t *) { return o.hdfsListDirectory(d, c, nullptr, dirp, &count, &entries); },
+       false},
       {"hdfsListDirectory path", kMissing,
-       [&](int32_t *) { return o.hdfsListDirectory(d, c, fs, nullptr, &count, &entries); }},
+       [&](int32_t *) { return o.hdfsListDirectory(d, c, fs, nullptr, &count, &entries); }, false},
       {"hdfsListDirectory count", kMissing,
-       [&](int32_t *) { return o.hdfsListDirectory(d, c, fs, dirp, nullptr, &entries); }},
+       [&](int32_t *) { return o.hdfsListDirectory(d, c, fs, dirp, nullptr, &entries); }, false},
       {"hdfsListDirectory entries", kMissing,
-       [&](int32_t *) { return o.hdfsListDirectory(d, c, fs, dirp, &count, nullptr); }},
+       [&](int32_t *) { return o.hdfsListDirectory(d, c, fs, dirp, &count, nullptr); }, false},
       {"hdfsGetPathInfo connection", 0,
        [&](int32_t *s) {
          return reinterpret_cast<int64_t>(o.hdfsGetPathInfo(d, c, s, nullptr, p));
@@ -192,11 +194,11 @@ TEST_F(NullArgumentsTest, EveryOperationRefusesAMissingPointer) {
          return reinterpret_cast<int64_t>(o.hdfsGetPathInfo(d, c, s, fs, nullptr));
        }},
       {"hdfsGetHosts connection", kMissing,
-       [&](int32_t *) { return o.hdfsGetHosts(d, c, nullptr, p8, 0, 4, &hosts); }},
+       [&](int32_t *) { return o.hdfsGetHosts(d, c, nullptr, p8, 0, 4, &hosts); }, false},
       {"hdfsGetHosts path", kMissing,
-       [&](int32_t *) { return o.hdfsGetHosts(d, c, fs, nullptr, 0, 4, &hosts); }},
+       [&](int32_t *) { return o.hdfsGetHosts(d, c, fs, nullptr, 0, 4, &hosts); }, false},
       {"hdfsGetHosts hosts", kMissing,
-       [&](int32_t *) { return o.hdfsGetHosts(d, c, fs, p8, 0, 4, nullptr); }},
+       [&](int32_t *) { return o.hdfsGetHosts(d, c, fs, p8, 0, 4, nullptr); }, false},
       {"hdfsGetDefaultBlockSize connection", -1,
        [&](int32_t *s) { return o.hdfsGetDefaultBlockSize(d, c, s, nullptr); }},
       {"hdfsGetCapacity connection", -1,
@@ -236,7 +238,11 @@ TEST_F(NullArgumentsTest, EveryOperationRefusesAMissingPointer) {
                     ? result == 0
                     : static_cast<uint32_t>(result) == static_cast<uint32_t>(test.failure))
         << test.what << ": " << std::hex << result;
-    EXPECT_TRUE(!reports().empty() || status != 77) << test.what << ": no report";
+    if (test.reported) {
+      EXPECT_TRUE(!reports().empty() || status != 77) << test.what << ": no report";
+    } else {
+      EXPECT_TRUE(reports().empty() && status == 77) << test.what << ": returned, not reported";
+    }
     EXPECT_FALSE(env->ExceptionCheck()) << test.what;
     if (env->ExceptionCheck()) env->ExceptionClear();
     EXPECT_EQ(dfs->openFiles.count, 2) << test.what;
@@ -244,6 +250,98 @@ TEST_F(NullArgumentsTest, EveryOperationRefusesAMissingPointer) {
   EXPECT_EQ(options.classPath.count, 0);
   o.hdfsReleasePathInfo(d, nullptr, nullptr, 3);
   o.hdfsReleaseHosts(d, nullptr, nullptr);
+}
+
+// Without a message context an operation has nowhere to say why it fails: it does nothing and
+// returns its failure value (what it returns without a JNI environment, or the missing
+// argument), whatever else it is given.
+TEST_F(NullArgumentsTest, WithoutAMessageContextNothingIsDone) {
+  DfsOperations &o = ops();
+  DfsLinkState *d = dfs;
+  const int64_t kMissing = QX_MISSING_ARGUMENT, kNoEnv = 0x86BFF805;
+  std::string target = directory + "/made";
+  std::u16string p16 = qx(file), t16 = qx(target), dir16 = qx(directory);
+  const QXChar *p = p16.c_str(), *t = t16.c_str();
+  const char *p8 = file.c_str(), *t8 = target.c_str();
+  char buffer[16] = {};
+  QXChar units[512];
+  int32_t count = 0;
+  hdfsPathInfo *entries = nullptr;
+  char ***hosts = nullptr;
+  hdfsFS connection = nullptr;
+  OptionsRecord options{};
+  const char *const texts[] = {"x", ""};
+  const int32_t dirBytes = static_cast<int32_t>(dir16.size() * 2);
+  std::vector<Case> cases = {
+      {"loadEnvPaths", kMissing,
+       [&](int32_t *) { return o.loadEnvPaths(d, nullptr, pool, &options); }},
+      {"loadXmlOptions", kMissing,
+       [&](int32_t *) {
+         return o.loadXmlOptions(d, nullptr, pool, dir16.c_str(), dirBytes, &options);
+       }},
+      {"hdfsConnectAsUser", kMissing,
+       [&](int32_t *) {
+         return o.hdfsConnectAsUser(d, nullptr, u"local", 0, nullptr, &connection);
+       }},
+      {"hdfsOpenFile", 0,
+       [&](int32_t *s) {
+         return reinterpret_cast<int64_t>(
+             o.hdfsOpenFile(d, nullptr, s, fs, t, HDFS_OPEN_WRITE, 0, 0, 0));
+       }},
+      {"hdfsExists", kNoEnv, [&](int32_t *s) { return o.hdfsExists(d, nullptr, s, fs, p); }},
+      {"hdfsRead", -1, [&](int32_t *s) { return o.hdfsRead(d, nullptr, s, fs, in, buffer, 4); }},
+      {"hdfsWrite", -1, [&](int32_t *s) { return o.hdfsWrite(d, nullptr, s, fs, out, buffer, 4); }},
+      {"hdfsCloseFile", kNoEnv, [&](int32_t *s) { return o.hdfsCloseFile(d, nullptr, s, fs, in); }},
+      {"hdfsCopy", kNoEnv, [&](int32_t *s) { return o.hdfsCopy(d, nullptr, s, fs, p, fs, t); }},
+      {"hdfsCopy onto itself", kNoEnv,
+       [&](int32_t *s) { return o.hdfsCopy(d, nullptr, s, fs, p, fs, p); }},
+      {"hdfsMove", kNoEnv, [&](int32_t *s) { return o.hdfsMove(d, nullptr, s, fs, p8, fs, t8); }},
+      {"hdfsCopyFromLocal", kNoEnv,
+       [&](int32_t *s) { return o.hdfsCopyFromLocal(d, nullptr, s, p, fs, t, 0, 0, 0); }},
+      {"hdfsDelete", kNoEnv, [&](int32_t *s) { return o.hdfsDelete(d, nullptr, s, fs, p); }},
+      {"hdfsRename", kNoEnv, [&](int32_t *s) { return o.hdfsRename(d, nullptr, s, fs, p, t); }},
+      {"hdfsCreateDirectory", kNoEnv,
+       [&](int32_t *s) { return o.hdfsCreateDirectory(d, nullptr, s, fs, t); }},
+      {"hdfsGetWorkingDirectory", 0,
+       [&](int32_t *s) {
+         return reinterpret_cast<int64_t>(
+             o.hdfsGetWorkingDirectory(d, nullptr, s, fs, units, sizeof units));
+       }},
+      {"hdfsListDirectory", kMissing,
+       [&](int32_t *) {
+         return o.hdfsListDirectory(d, nullptr, fs, dir16.c_str(), &count, &entries);
+       }},
+      {"hdfsGetPathInfo", 0,
+       [&](int32_t *s) {
+         return reinterpret_cast<int64_t>(o.hdfsGetPathInfo(d, nullptr, s, fs, p));
+       }},
+      {"hdfsGetHosts", kMissing,
+       [&](int32_t *) { return o.hdfsGetHosts(d, nullptr, fs, p8, 0, 4, &hosts); }},
+      {"hdfsChmod", kNoEnv, [&](int32_t *s) { return o.hdfsChmod(d, nullptr, s, fs, p8, 0600); }},
+      {"javaComp", kNoEnv,
+       [&](int32_t *) {
+         return o.javaComp(d, nullptr, texts, directory.c_str(), nullptr, nullptr);
+       }},
+      {"javaJar", 0x86BFF80F,
+       [&](int32_t *) { return o.javaJar(d, nullptr, file.c_str(), "Main", texts); }},
+      {"javaMap", 0x86BFF81A, [&](int32_t *) { return o.javaMap(d, nullptr, texts, texts); }},
+      {"hdfsDisconnect", kNoEnv, [&](int32_t *) { return o.hdfsDisconnect(d, nullptr, fs); }},
+  };
+  for (const Case &test : cases) {
+    int32_t status = 77;
+    int64_t result = test.run(&status);
+    EXPECT_TRUE(test.failure == 0
+                    ? result == 0
+                    : static_cast<uint32_t>(result) == static_cast<uint32_t>(test.failure))
+        << test.what << ": " << std::hex << result;
+    EXPECT_FALSE(env->ExceptionCheck()) << test.what;
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    EXPECT_EQ(dfs->openFiles.count, 2) << test.what;
+    EXPECT_FALSE(std::filesystem::exists(target)) << test.what;
+    EXPECT_TRUE(std::filesystem::exists(file)) << test.what;
+  }
+  EXPECT_EQ(connection, nullptr);
+  EXPECT_EQ(options.classPath.count, 0);
 }
 
 }  // namespace
