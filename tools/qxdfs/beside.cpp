@@ -146,13 +146,12 @@ int writeRemotely(Shell &shell, const char *command, const Destination &to,
   if (int refused = checkTarget(command, to, found == Found::kThere, directory)) return refused;
   if (int refused = checkParent(shell, command, to)) return refused;
   Session &session = shell.session;
-  Session::WriteSizes sizes = session.writeSizes(to.fs, to.path);
   std::string temporary = hiddenPrefix(to.path) + randomText();
   std::u16string hidden = qx(temporary);
   int32_t status = 0;
-  FileHandle *file =
-      session.ops().hdfsOpenFile(session.dfs(), session.context(), &status, to.fs, hidden.c_str(),
-                                 HDFS_OPEN_WRITE, 0, sizes.replication, sizes.blockSize);
+  // Replication and block size as the file system gives a new file (dfslink asks it for 0).
+  FileHandle *file = session.ops().hdfsOpenFile(session.dfs(), session.context(), &status, to.fs,
+                                                hidden.c_str(), HDFS_OPEN_WRITE, 0, 0, 0);
   if (!file) return done(shell, false, command, to.text());
   int result = fill(remoteWriter(shell, to.fs, file));
   bool closed =

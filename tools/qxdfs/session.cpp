@@ -380,38 +380,6 @@ bool Session::isLocal(hdfsFS fs) {
   return uriOf(fs).rfind("file:", 0) == 0;
 }
 
-Session::WriteSizes Session::writeSizes(hdfsFS fs, const std::string &path) {
-  BridgeState *bridge = dfs_->jvm;
-  BridgeOperations &bridgeOps = bridge->operations;
-  JNIEnv *env = bridgeOps.getJNIEnv(bridge, context());
-  WriteSizes sizes;
-  if (!env) return sizes;
-  std::u16string text = qx(path);
-  jstring pathText = javaText(env, text);
-  jobject pathObject = pathText ? bridgeOps.constructNewObjectOfClass(
-                                      bridge, context(), env, "org/apache/hadoop/fs/Path",
-                                      "(Ljava/lang/String;)V", pathText)
-                                : nullptr;
-  const char *fileSystem = "org/apache/hadoop/fs/FileSystem";
-  jshort replication = 0;
-  jlong blockSize = 0;
-  if (pathObject &&
-      bridgeOps.invokeMethod(bridge, context(), env, &replication, nullptr, JVMLINK_INSTANCE, fs,
-                             fileSystem, 0, "getDefaultReplication",
-                             "(Lorg/apache/hadoop/fs/Path;)S", pathObject) == 0 &&
-      bridgeOps.invokeMethod(bridge, context(), env, &blockSize, nullptr, JVMLINK_INSTANCE, fs,
-                             fileSystem, 0, "getDefaultBlockSize", "(Lorg/apache/hadoop/fs/Path;)J",
-                             pathObject) == 0 &&
-      blockSize > 0 && blockSize <= INT32_MAX) {
-    sizes = {replication, static_cast<int32_t>(blockSize)};
-  }
-  if (env->ExceptionCheck()) env->ExceptionClear();
-  if (pathObject) env->DeleteLocalRef(pathObject);
-  if (pathText) env->DeleteLocalRef(pathText);
-  forget();
-  return sizes;
-}
-
 void Session::printListing() const {
   for (const hostkernel::Report &report : messages_.reports()) {
     if (!report.code && report.severity == QX_SEVERITY_PLAIN) {

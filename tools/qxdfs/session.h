@@ -66,14 +66,6 @@ class Session {
   // failure's line, or with the failure's cause in `cause` when one is given.
   hdfsFS connect(const Target &target, const std::string &user, std::string *cause = nullptr);
 
-  // The replication and block size the file system gives a new file at path, as Hadoop's own
-  // shell writes it; zero for what cannot be learned (dfslink then asks the configuration).
-  struct WriteSizes {
-    int16_t replication = 0;
-    int32_t blockSize = 0;
-  };
-  WriteSizes writeSizes(hdfsFS fs, const std::string &path);
-
   // A connection's file system as Hadoop names it ("hdfs://127.0.0.1:8020", "file:///").
   std::string uriOf(hdfsFS fs);
   // Whether a connection is the local file system (the local disk, through Hadoop).
