@@ -103,6 +103,31 @@ std::vector<std::string> jvmOptions() {
   return options;
 }
 
+// java.class.path as the JVM holds it; "" when it cannot be read.
+std::string liveClassPath(JNIEnv *env) {
+  jclass system = env->FindClass("java/lang/System");
+  jmethodID get = system ? env->GetStaticMethodID(system, "getProperty",
+                                                  "(Ljava/lang/String;)Ljava/lang/String;")
+                         : nullptr;
+  jstring key = get ? env->NewStringUTF("java.class.path") : nullptr;  // ASCII
+  auto value = key ? static_cast<jstring>(env->CallStaticObjectMethod(system, get, key)) : nullptr;
+  if (env->ExceptionCheck()) {
+    env->ExceptionClear();
+    value = nullptr;
+  }
+  std::u16string units(value ? static_cast<size_t>(env->GetStringLength(value)) : 0, u'\0');
+  if (value) {
+    env->GetStringRegion(value, 0, static_cast<jsize>(units.size()),
+                         reinterpret_cast<jchar *>(units.data()));
+  }
+  if (env->ExceptionCheck()) env->ExceptionClear();
+  for (jobject local :
+       {static_cast<jobject>(system), static_cast<jobject>(key), static_cast<jobject>(value)}) {
+    if (local) env->DeleteLocalRef(local);
+  }
+  return fromQXChar(units);
+}
+
 // Keeps the system class loader and the method the JVM's own agent support appends to it with
 // (JNI is not held to module access, and unlike JVMTI's variant it takes directories too), and
 // System.setProperty, to keep java.class.path telling what the loader searches.
@@ -126,7 +151,9 @@ bool bindLoader(JNIEnv *env) {
       system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
   jvm().system = static_cast<jclass>(env->NewGlobalRef(system));
   env->DeleteLocalRef(system);
-  jvm().classPath = splitClassPath(initialClassPath());
+  // What the JVM took, not what it was first given: a -Djava.class.path among the JVM options
+  // comes later and wins, and must not vanish at the first append.
+  jvm().classPath = splitClassPath(liveClassPath(env));
   return jvm().setProperty && jvm().system;
 }
 
@@ -266,6 +293,9 @@ int32_t appendInJava(JNIEnv *env, const std::string &path, const std::string &cl
 // engine's launched jars are given). A path missing at its first lookup would stay dead for the
 // loader, so missing paths are refused; a path already there is not added twice.
 int32_t addPath(JNIEnv *env, const std::string &path) {
+  // A name that is not UTF-8 would reach the loader as another, missing path.
+  std::u16string units;
+  if (!utf8ToQXChar(path, units)) return static_cast<int32_t>(QX_IO_NAME_NOT_TEXT);
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return static_cast<int32_t>(QX_IO_NOT_FOUND);
   std::lock_guard<std::mutex> lock(jvm().mutex);

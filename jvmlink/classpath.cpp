@@ -104,7 +104,12 @@ int32_t haddpath(BridgeState *bridge, QXMessageContext *context, const char *ite
   if (!env) return static_cast<int32_t>(QX_OPERATION_FAILED);
   MutexLock lock(bridge->jvmMutex);
   QXJniExtension *jni = bridge->jniExtension;
-  return jni->addClassPathItem(jni, env, item);
+  int32_t status = jni->addClassPathItem(jni, env, item);
+  // A name that is not UTF-8 is refused, not passed on as another name: said, as it is no
+  // missing file.
+  if (status == static_cast<int32_t>(QX_IO_NAME_NOT_TEXT))
+    reportError(context, QX_IO_NAME_NOT_TEXT);
+  return status;
 }
 
 }  // namespace bridge

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -107,6 +108,30 @@ TEST_F(JniTest, ItemsAddedAfterTheJvmExistsAreFoundOnASecondNativeThread) {
     EXPECT_EQ(callAnswer(threadEnv, "qxtest/InDirectory"), 7);
     EXPECT_TRUE(systemResourceExists(threadEnv, "qxtest/resource.txt"));
   });
+}
+
+// What the JVM was started with stays first on java.class.path whatever is added (the tests run
+// with a -Djava.class.path among the JVM options, which wins over the kernel's own), and a name
+// that is not UTF-8 is refused rather than added as another.
+TEST_F(JniTest, TheClassPathTheJvmTookStaysAndNoNameIsMangled) {
+  JNIEnv *env = nullptr;
+  ASSERT_EQ(jni->attachThread(jni, jni, &env, 0, 0), 0);
+  std::string before = classPathProperty(env);
+  std::string options = getenv("QXHOST_JVM_OPTIONS") ? getenv("QXHOST_JVM_OPTIONS") : "";
+  size_t given = options.find("-Djava.class.path=");
+  if (given != std::string::npos) {
+    std::string seed = options.substr(given + 18, options.find(' ', given) - given - 18);
+    EXPECT_EQ(before.rfind(seed, 0), 0u) << before;
+  }
+  std::string odd = testsupport::temporaryDirectory(), named = odd + "/not-\xff-utf8";
+  std::filesystem::create_directories(named);
+  EXPECT_EQ(jni->addClassPathItem(jni, env, named.c_str()),
+            static_cast<int32_t>(QX_IO_NAME_NOT_TEXT));
+  EXPECT_EQ(classPathProperty(env), before);
+  EXPECT_EQ(jni->addClassPathItem(jni, env, odd.c_str()), 0);
+  EXPECT_EQ(classPathProperty(env), before + ":" + odd);
+  jni->releaseThread(jni, jni, env);
+  testsupport::removeTree(odd);
 }
 
 TEST_F(JniTest, AttachedThreadsGetTheSystemLoaderAsContextLoaderAndAreDetachedOnRelease) {

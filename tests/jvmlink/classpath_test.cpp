@@ -155,6 +155,13 @@ TEST_F(ClassPathTest, SingleItemIsAddedButNotKept) {
             static_cast<int32_t>(QX_IO_NOT_FOUND));
   EXPECT_EQ(bridge->classPathText, nullptr);
   EXPECT_TRUE(reports().empty());
+  // An existing directory whose name is not UTF-8 is refused and said, never added as another.
+  std::string odd = classes + "/not-\xff-utf8";
+  std::filesystem::create_directories(odd);
+  EXPECT_EQ(ops().haddpath(bridge, context(), odd.c_str()),
+            static_cast<int32_t>(QX_IO_NAME_NOT_TEXT));
+  std::filesystem::remove(odd);
+  EXPECT_EQ(reports(), std::vector<Report>({statusReport(4, QX_IO_NAME_NOT_TEXT)}));
 }
 
 }  // namespace
