@@ -274,7 +274,7 @@ typedef struct QXIoeEntryInfo {
   int32_t type;
 } QXIoeEntryInfo;
 
-#define QX_IOE_DIRECTORY 1 /* a directory itself; a link to one is not of this type */
+#define QX_IOE_DIRECTORY 1 /* a directory, or a link to one */
 
 typedef struct QXIoeEntry {
   uintptr_t reserved[2];

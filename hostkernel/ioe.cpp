@@ -19,6 +19,9 @@ namespace {
 constexpr uint32_t kIoeEyeCatcher = 0x45454F49;     // "IOEE"
 constexpr uint32_t kObjectEyeCatcher = 0x4A424F49;  // "IOBJ"
 const std::u16string kIsDirectory = u"ISDIR";
+// What names a file whatever path reaches it, as a walk that follows links must know.
+const std::u16string kDevice = u"DEVICE";
+const std::u16string kInode = u"INODE";
 
 // A path as the file system names it; false for text no file can be named by (a lone
 // surrogate would otherwise stand for another name).
@@ -94,20 +97,23 @@ QXIoeFile *openFile(QXIoeExtension *, const QXChar *path, int32_t units, const u
   return &(new File{{{kObjectEyeCatcher, nullptr, releaseFile}, readFile, closeFile}, fd})->record;
 }
 
-// Information on a path: whether it is a directory. Its block comes from the caller's pool.
+// Information on a path (a link followed): whether it is a directory, its device and inode. Its
+// block comes from the caller's pool.
 struct FileInfo {
   QXIoeFileInfo record;  // first
-  QXIoeAttribute isDirectory;
-  QXIoeValue value;
+  QXIoeAttribute attributes[3];
+  QXIoeValue values[3];
   QXPool *pool;
 };
 
 QXIoeAttribute *attribute(QXIoeFileInfo *record, const QXChar *name, int32_t nameBytes) {
-  if (!name || nameBytes != static_cast<int32_t>(kIsDirectory.size() * sizeof(QXChar)) ||
-      std::u16string_view(name, kIsDirectory.size()) != kIsDirectory) {
-    return nullptr;
+  if (!name || nameBytes <= 0) return nullptr;
+  std::u16string_view asked(name, static_cast<size_t>(nameBytes) / sizeof(QXChar));
+  const std::u16string *names[] = {&kIsDirectory, &kDevice, &kInode};
+  for (size_t i = 0; i < 3; i++) {
+    if (asked == *names[i]) return &reinterpret_cast<FileInfo *>(record)->attributes[i];
   }
-  return &reinterpret_cast<FileInfo *>(record)->isDirectory;
+  return nullptr;
 }
 
 void releaseInfo(void *record) {
@@ -138,8 +144,13 @@ QXIoeFileInfo *fileInfo(QXIoeExtension *, QXPool *pool, const QXChar *path, int3
     return nullptr;
   }
   info->record = {{kObjectEyeCatcher, nullptr, releaseInfo}, attribute};
-  info->isDirectory.value = &info->value;
-  info->value.value = S_ISDIR(information.st_mode) ? 1 : 0;
+  const intptr_t values[3] = {S_ISDIR(information.st_mode) ? 1 : 0,
+                              static_cast<intptr_t>(information.st_dev),
+                              static_cast<intptr_t>(information.st_ino)};
+  for (size_t i = 0; i < 3; i++) {
+    info->attributes[i].value = &info->values[i];
+    info->values[i].value = values[i];
+  }
   info->pool = pool;
   setStatus(status, 0);
   live().ioObjects++;
@@ -211,10 +222,11 @@ QXIoeEntry *readEntry(QXIoeDirectory *record, uint32_t, int32_t, uint32_t *statu
     setStatus(status, QX_IO_NAME_NOT_TEXT);
     return nullptr;
   }
-  // A link is not followed: a link to a directory is no directory of this tree.
+  // A link to a directory is a directory, as the file system serves it (a walk that follows
+  // links tells a directory it entered before by its device and inode).
   struct stat information;
   Entry *entry = newEntry(std::move(text),
-                          lstat(path.c_str(), &information) == 0 && S_ISDIR(information.st_mode));
+                          stat(path.c_str(), &information) == 0 && S_ISDIR(information.st_mode));
   directory->held.push_back(entry);
   return &entry->record;
 }

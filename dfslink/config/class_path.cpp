@@ -1,6 +1,7 @@
 #include "dfslink/config/class_path.h"
 
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "dfslink/internal.h"
@@ -13,6 +14,8 @@ constexpr int32_t kWalkUnits = 260;     // the directory being walked
 constexpr int32_t kStackGrowth = 2;
 constexpr uint32_t kEntryRead = 0x1000000;
 const QXChar kIsDirectory[] = u"ISDIR";
+const QXChar kDevice[] = u"DEVICE";
+const QXChar kInode[] = u"INODE";
 
 bool endsWith(const QXChar *text, size_t units, std::u16string_view suffix) {
   return units >= suffix.size() &&
@@ -89,15 +92,67 @@ uint32_t append(ExpansionContext &expansion, const QXChar *path, size_t units) {
                               expansion.context, expansion.pool, expansion.toCompiler);
 }
 
+// A directory's identity through the host's information on its path; unknown when the host
+// tells no device and inode (the walk is then bounded by its path buffer alone).
+DirectoryIdentity identityOf(ExpansionContext &expansion, const QXChar *path, size_t units) {
+  DirectoryIdentity identity{};
+  uint32_t status = 0;
+  QXIoeFileInfo *info = expansion.ioe->fileInfo(expansion.ioe, expansion.pool, path,
+                                                static_cast<int32_t>(units), &status, 0);
+  if (!info) return identity;
+  QXIoeAttribute *device = info->attribute(info, kDevice, sizeof kDevice - 2);
+  QXIoeAttribute *inode = info->attribute(info, kInode, sizeof kInode - 2);
+  if (device && device->value && inode && inode->value) {
+    identity = {device->value->value, inode->value->value, 1};
+  }
+  info->header.release(info);
+  return identity;
+}
+
+bool sameDirectory(const DirectoryIdentity &a, const DirectoryIdentity &b) {
+  return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+
+// The directories a walk must not enter again: those it is in (a link back makes a loop) and
+// those above where it started (a link to one holds the whole walk again).
+struct Entered {
+  DirectoryIdentity above[kWalkUnits / 2 + 1];
+  int32_t aboveCount = 0;
+
+  // The directories above a walk's start, from each separator of its path.
+  void seed(ExpansionContext &expansion, const QXChar *path, size_t units) {
+    for (size_t end = 0; end < units && aboveCount < static_cast<int32_t>(std::size(above));
+         end++) {
+      if (path[end] != QX_DIR_SEPARATOR || end + 1 == units) continue;
+      DirectoryIdentity identity = identityOf(expansion, path, end == 0 ? 1 : end);
+      if (identity.known) above[aboveCount++] = identity;
+    }
+  }
+  bool has(const ExpansionContext &expansion, const DirectoryIdentity &identity) const {
+    for (int32_t i = 0; i < aboveCount; i++) {
+      if (sameDirectory(above[i], identity)) return true;
+    }
+    for (int32_t i = 0; i <= expansion.depth; i++) {
+      if (sameDirectory(expansion.levels[i].identity, identity)) return true;
+    }
+    return false;
+  }
+};
+
 // One entry of the current level: a subdirectory's path is put in the walk path and true is
-// answered (the walk goes down); a jar is appended; a class file marks the level.
+// answered (the walk goes down), with its identity; a directory the walk is in or started
+// below is not entered again. A jar is appended; a class file marks the level.
 bool takeEntry(ExpansionContext &expansion, DirectoryLevel &level, QXIoeEntry *entry,
-               QXChar *walkPath, uint32_t &status) {
+               QXChar *walkPath, const Entered &entered, DirectoryIdentity &next,
+               uint32_t &status) {
   const QXIoeEntryInfo &info = *entry->info;
   size_t units = static_cast<size_t>(info.length);
   bool descend = false;
   if (info.type == QX_IOE_DIRECTORY) {
-    if (units > kWalkUnits) {
+    next = identityOf(expansion, info.path, units);
+    if (entered.has(expansion, next)) {
+      // a loop, or a link back above the walk's start: entered once already
+    } else if (units > kWalkUnits) {
       printText(expansion.context, QX_SEVERITY_WARNING,
                 u"Class path directory longer than %d units skipped: %.*s", kWalkUnits,
                 static_cast<int>(units), info.path);
@@ -145,6 +200,9 @@ uint32_t walk(ExpansionContext &expansion, const QXChar *path, size_t units) {
   QXChar walkPath[kWalkUnits + 1];
   memcpy(walkPath, path, units * sizeof(QXChar));
   walkPath[units] = 0;
+  Entered entered;
+  entered.seed(expansion, walkPath, units);
+  expansion.levels[0].identity = identityOf(expansion, walkPath, units);
   uint32_t status = 0;
   while (status == 0 && expansion.depth >= 0) {
     DirectoryLevel *level = &expansion.levels[expansion.depth];
@@ -166,8 +224,10 @@ uint32_t walk(ExpansionContext &expansion, const QXChar *path, size_t units) {
       }
       if (!entry) break;  // the end of the listing, or a failure in status
       level->entriesRead++;
-      descended = takeEntry(expansion, *level, entry, walkPath, status);
+      DirectoryIdentity next{};
+      descended = takeEntry(expansion, *level, entry, walkPath, entered, next, status);
       if (descended && (status = pushLevel(expansion)) == 0) {
+        expansion.levels[expansion.depth].identity = next;
         level = nullptr;  // the stack may have moved
       }
     }

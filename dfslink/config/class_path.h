@@ -10,6 +10,14 @@
 namespace dfs {
 
 // One level of a directory walk.
+// What names a directory whatever path reaches it (a link, a bind): its device and inode, as the
+// host tells them; unknown when it tells neither.
+struct DirectoryIdentity {
+  intptr_t device;
+  intptr_t inode;
+  uint8_t known;
+};
+
 struct DirectoryLevel {
   QXIoeDirectory *directory;
   QXIoeEntry *ownEntry;
@@ -17,6 +25,7 @@ struct DirectoryLevel {
   int32_t entriesRead;
   int64_t entryCount;
   uint8_t holdsClassFiles;
+  DirectoryIdentity identity;  // of the directory this level lists
 };
 
 // What expanding works with: the list, where it reports, the caller's pool, the transcoder and

@@ -168,22 +168,27 @@ TEST_F(ConfigTest, TheOsAttributeNamesThisPlatform) {
   EXPECT_EQ(text(options.javaBootstrapPath), "(null)");
 }
 
-// A walk never follows a link to a directory: a loop, two loops and links to an ancestor or to
-// the root end at once with every jar once; a link to a jar is a jar.
-TEST_F(ConfigTest, LinksToDirectoriesAreNotWalked) {
+// A walk follows a link to a directory (packaged layouts link their jar directories) and enters
+// each directory once: a loop, two loops and links to an ancestor or to the root end at once
+// with every jar once; a link to a jar is a jar.
+TEST_F(ConfigTest, LinksToDirectoriesAreWalkedAndEachDirectoryEnteredOnce) {
   std::string d = make("d/");
   make("d/a.jar");
   make("d/sub/b.jar");
   make("outside.jar");
+  make("shared/c.jar");
   std::filesystem::create_directory_symlink(".", d + "/l");
   std::filesystem::create_directory_symlink("..", d + "/sub/m");
   std::filesystem::create_directory_symlink("..", d + "/up");
   std::filesystem::create_directory_symlink("/", d + "/root");
+  std::filesystem::create_directory_symlink("../shared", d + "/linked");
+  std::filesystem::create_directory_symlink("../d", directory + "/shared/back");
   std::filesystem::create_symlink("../outside.jar", d + "/linked.jar");
   auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(read("<hadoop><classpaths><classpath>" + d + "</classpath></classpaths></hadoop>"), 0u);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
-  EXPECT_EQ(items(), std::vector<std::string>({d + "/a.jar", d + "/linked.jar", d + "/sub/b.jar"}));
+  EXPECT_EQ(items(), std::vector<std::string>(
+                         {d + "/a.jar", d + "/linked/c.jar", d + "/linked.jar", d + "/sub/b.jar"}));
 }
 
 // File names are bytes: a name that is not UTF-8 (Latin-1, an over-long '/', an encoded
