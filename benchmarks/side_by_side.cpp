@@ -2,9 +2,12 @@
 // sequential reads, copying and Java-array positioned reads, writes and uploads on the local file
 // system and the embedded HDFS, then qxdfs get and put against the Java client's own copy, each
 // a process. Rounds are interleaved and the median of their ratios is shown, so that only
-// ratios matter on a noisy machine. Run without -Xcheck:jni.
+// ratios matter on a noisy machine. With --writers, instead: files per second of 1, 2, 4 and 8
+// threads each writing 1 KiB files, and of hdfsCopy against FileUtil.copy of small files, as an
+// engine with many writers sees them. Run without -Xcheck:jni.
 //
 //   side_by_side [--rounds N] [--size MIB] [--copy-size MIB]
+//   side_by_side --writers [--files N]
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +20,8 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "dfslink/dfslink.h"
@@ -30,6 +35,8 @@ constexpr int16_t kReplication = 3;
 constexpr int32_t kBlockSize = 128 << 20;
 
 struct Settings {
+  bool writers = false;  // the many-writers table instead
+  int files = 2000;      // the small files each writers row makes
   int rounds = 7;
   int64_t size = 256 << 20;      // the file read and written in one JVM
   int64_t copySize = 1LL << 30;  // the file qxdfs and the Java client copy
@@ -116,6 +123,31 @@ class Java {
     check();
     env_->DeleteLocalRef(path);
     return stream;
+  }
+  // A small file made by the Java client: create, one write, close.
+  void writeSmall(jobject fs, const std::string &name, jbyteArray bytes) {
+    jobject out = create(fs, name);
+    jmethodID write = env_->GetMethodID(outputStream_, "write", "([BII)V");
+    env_->CallVoidMethod(out, write, bytes, 0, env_->GetArrayLength(bytes));
+    check();
+    close(out, false);
+  }
+  // FileUtil.copy of one file within a file system, with the file system's own configuration.
+  void copy(jobject fs, const std::string &from, const std::string &to) {
+    jobject source = pathOf(from), target = pathOf(to);
+    jclass util = env_->FindClass("org/apache/hadoop/fs/FileUtil");
+    jmethodID getConf =
+        env_->GetMethodID(fileSystem_, "getConf", "()Lorg/apache/hadoop/conf/Configuration;");
+    jobject conf = env_->CallObjectMethod(fs, getConf);
+    jmethodID copyMethod = env_->GetStaticMethodID(
+        util, "copy",
+        "(Lorg/apache/hadoop/fs/FileSystem;Lorg/apache/hadoop/fs/Path;Lorg/apache/hadoop/fs/"
+        "FileSystem;Lorg/apache/hadoop/fs/Path;ZLorg/apache/hadoop/conf/Configuration;)Z");
+    env_->CallStaticBooleanMethod(util, copyMethod, fs, source, fs, target, JNI_FALSE, conf);
+    check();
+    for (jobject local : {source, target, static_cast<jobject>(util), conf}) {
+      env_->DeleteLocalRef(local);
+    }
   }
   jobject create(jobject fs, const std::string &name) {
     jobject path = pathOf(name);
@@ -331,6 +363,117 @@ class Bench {
   Java &java_;
 };
 
+using MakeFile = std::function<void(JNIEnv *, QXMessageContext *, int)>;
+
+// The seconds threads take to make files first to first + count - 1 between them, each thread
+// with its own JNI environment and message context.
+double secondsFor(BridgeOperations &bridge, BridgeState *jvm, int threads, int first, int count,
+                  const MakeFile &makeOne) {
+  return secondsOf([&] {
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; t++) {
+      workers.emplace_back([&, t] {
+        hostkernel::MessageContext messages;
+        JNIEnv *env = bridge.getJNIEnv(jvm, messages.get());
+        if (!env) fail("a thread has no JNI environment");
+        for (int i = first + t; i < first + count; i += threads) makeOne(env, messages.get(), i);
+      });
+    }
+    for (std::thread &worker : workers) worker.join();
+  });
+}
+
+// Files per second of each side, in rounds that alternate which side goes first, so that a slow
+// spell of the cluster touches both.
+std::pair<double, double> interleavedFiles(BridgeOperations &bridge, BridgeState *jvm, int threads,
+                                           int files, const MakeFile &ours,
+                                           const MakeFile &theirs) {
+  constexpr int kRounds = 4;
+  double ourSeconds = 0, theirSeconds = 0;
+  int share = files / kRounds;
+  for (int round = 0; round < kRounds; round++) {
+    int first = round * share;
+    if (round % 2 == 0) {
+      ourSeconds += secondsFor(bridge, jvm, threads, first, share, ours);
+      theirSeconds += secondsFor(bridge, jvm, threads, first, share, theirs);
+    } else {
+      theirSeconds += secondsFor(bridge, jvm, threads, first, share, theirs);
+      ourSeconds += secondsFor(bridge, jvm, threads, first, share, ours);
+    }
+  }
+  return {kRounds * share / ourSeconds, kRounds * share / theirSeconds};
+}
+
+void printWritersRow(const std::string &operation, int threads, double ours, double theirs) {
+  printf("| %-30s | %7d | %15.1f | %12.1f | %5.2f |\n", operation.c_str(), threads, ours, theirs,
+         ours / theirs);
+  fflush(stdout);
+}
+
+// The many-writers table: 1 KiB files through hdfsOpenFile/hdfsWrite/hdfsCloseFile against the
+// Java client's create/write/close, at 1, 2, 4 and 8 threads, then hdfsCopy of the files made
+// against FileUtil.copy, one thread each. Each pair alternates which side goes first.
+void writersRows(const Settings &settings, DfsLinkState *dfs, hdfsFS remote) {
+  BridgeOperations &bridge = dfs->jvm->operations;
+  DfsOperations &ops = dfs->operations;
+  std::vector<char> kib(1024, 'k');
+  auto dfslinkFile = [&](QXMessageContext *context, const std::string &name) {
+    int32_t status = 0;
+    std::u16string path = hostkernel::toQXChar(name);
+    FileHandle *out = ops.hdfsOpenFile(dfs, context, &status, remote, path.c_str(), HDFS_OPEN_WRITE,
+                                       0, kReplication, kBlockSize);
+    if (!out || ops.hdfsWrite(dfs, context, &status, remote, out, kib.data(), 1024) != 1024 ||
+        ops.hdfsCloseFile(dfs, context, &status, remote, out) != 0) {
+      fail("a small file could not be written through dfslink");
+    }
+  };
+  auto javaFile = [&](JNIEnv *env, const std::string &name) {
+    Java java(env);
+    jbyteArray bytes = env->NewByteArray(1024);
+    java.writeSmall(remote, name, bytes);
+    env->DeleteLocalRef(bytes);
+  };
+  // A pass of each side that is not counted: the JIT, the connection and the data nodes'
+  // pipelines warm up before the first row.
+  interleavedFiles(
+      bridge, dfs->jvm, 1, settings.files / 10,
+      [&](JNIEnv *, QXMessageContext *context, int i) {
+        dfslinkFile(context, "/writers/warm/d/" + std::to_string(i));
+      },
+      [&](JNIEnv *env, QXMessageContext *, int i) {
+        javaFile(env, "/writers/warm/j/" + std::to_string(i));
+      });
+  printf("| operation                      | threads | dfslink files/s | Java files/s | ratio |\n");
+  printf("|--------------------------------|---------|-----------------|--------------|-------|\n");
+  for (int threads : {1, 2, 4, 8}) {
+    std::string root = "/writers/" + std::to_string(threads);
+    auto [ours, theirs] = interleavedFiles(
+        bridge, dfs->jvm, threads, settings.files,
+        [&](JNIEnv *, QXMessageContext *context, int i) {
+          dfslinkFile(context, root + "/d/" + std::to_string(i));
+        },
+        [&](JNIEnv *env, QXMessageContext *, int i) {
+          javaFile(env, root + "/j/" + std::to_string(i));
+        });
+    printWritersRow("1 KiB files: open, write, close", threads, ours, theirs);
+  }
+  auto [ours, theirs] = interleavedFiles(
+      bridge, dfs->jvm, 1, settings.files,
+      [&](JNIEnv *, QXMessageContext *context, int i) {
+        int32_t status = 0;
+        std::u16string from = hostkernel::toQXChar("/writers/1/d/" + std::to_string(i)),
+                       to = hostkernel::toQXChar("/copies/d/" + std::to_string(i));
+        if (ops.hdfsCopy(dfs, context, &status, remote, from.c_str(), remote, to.c_str()) != 0) {
+          fail("an hdfsCopy failed");
+        }
+      },
+      [&](JNIEnv *env, QXMessageContext *, int i) {
+        Java(env).copy(remote, "/writers/1/j/" + std::to_string(i),
+                       "/copies/j/" + std::to_string(i));
+      });
+  printWritersRow("hdfsCopy vs FileUtil.copy", 1, ours, theirs);
+}
+
 // A process's wall time; exits the benchmark when it fails.
 double processSeconds(const std::string &command) {
   return secondsOf([&] {
@@ -373,11 +516,18 @@ void writeLocalFile(const std::string &path, int64_t size) {
 
 int main(int argc, char **argv) {
   Settings settings;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  for (int i = 1; i < argc; i++) {
     std::string option = argv[i];
-    if (option == "--rounds") settings.rounds = atoi(argv[i + 1]);
-    if (option == "--size") settings.size = static_cast<int64_t>(atoi(argv[i + 1])) << 20;
-    if (option == "--copy-size") settings.copySize = static_cast<int64_t>(atoi(argv[i + 1])) << 20;
+    if (option == "--writers") {
+      settings.writers = true;
+      continue;
+    }
+    if (i + 1 >= argc) break;
+    int value = atoi(argv[++i]);
+    if (option == "--files") settings.files = value;
+    if (option == "--rounds") settings.rounds = value;
+    if (option == "--size") settings.size = static_cast<int64_t>(value) << 20;
+    if (option == "--copy-size") settings.copySize = static_cast<int64_t>(value) << 20;
   }
   EmbeddedCluster hdfs;
   if (!hdfs.start()) fail(hdfs.error().c_str());
@@ -399,6 +549,13 @@ int main(int argc, char **argv) {
   if (ops.hdfsConnectAsUser(dfs, context, u"local", 0, nullptr, &local) != 0 ||
       ops.hdfsConnectAsUser(dfs, context, host.c_str(), hdfs.port(), nullptr, &remote) != 0) {
     fail("no connection");
+  }
+  if (settings.writers) {
+    writersRows(settings, dfs, remote);
+    ops.hdfsDisconnect(dfs, context, local);
+    ops.hdfsDisconnect(dfs, context, remote);
+    dfs->frame.header.release(dfs);
+    return 0;
   }
   std::string directory = "/tmp/qxbench-" + std::to_string(getpid());
   mkdir(directory.c_str(), 0755);
