@@ -196,7 +196,9 @@ TEST_F(QxdfsClusterTest, StartsNeverBreakEachOther) {
       << contents(directory + "/said");
   EXPECT_EQ(processesNaming(home), "");
   EXPECT_EQ(cluster("status").out, "no cluster running\n");
-  EXPECT_EQ(cluster("start --datanodes 1").status, 0) << "no leftover keeps the next start";
+  Outcome again = cluster("start --datanodes 1");
+  EXPECT_EQ(again.status, 0) << "no leftover keeps the next start: " << again.err
+                             << contents(home + "/cluster.log");
 }
 
 // The log of a throwaway cluster is made where no one else can plant a link to a file of ours.
