@@ -61,6 +61,7 @@ constexpr int32_t kMaxPathBytes = 260;
 
 constexpr char kFileSystem[] = "org/apache/hadoop/fs/FileSystem";
 constexpr char kConfiguration[] = "org/apache/hadoop/conf/Configuration";
+constexpr char kDistributed[] = "org/apache/hadoop/hdfs/DistributedFileSystem";
 constexpr char kPathClass[] = "org/apache/hadoop/fs/Path";
 constexpr char kInputStream[] = "org/apache/hadoop/fs/FSDataInputStream";
 constexpr char kOutputStream[] = "org/apache/hadoop/fs/FSDataOutputStream";

@@ -59,11 +59,12 @@ struct Fallbacks {
   jlong blockSize = 67108864;
 };
 
-Fallbacks fallbacksOf(JNIEnv *env, JavaCall &call, hdfsFS connection, jobject path) {
+Fallbacks fallbacksOf(DfsLinkState *dfs, QXMessageContext *context, JNIEnv *env, JavaCall &call,
+                      hdfsFS connection, jobject path) {
   Fallbacks fallbacks;
-  LocalRef<jclass> hdfs(env, env->FindClass("org/apache/hadoop/hdfs/DistributedFileSystem"));
-  if (!hdfs) env->ExceptionClear();  // no HDFS client on the class path
-  if (!hdfs || !env->IsInstanceOf(connection, hdfs.get())) return fallbacks;
+  // The bridge's cached reference: a create pays no class lookup. None without HDFS's client.
+  jclass hdfs = bridgeOf(dfs).globalClassReference(dfs->jvm, context, kDistributed, env);
+  if (!hdfs || !env->IsInstanceOf(connection, hdfs)) return fallbacks;
   Fallbacks given;
   if (call.onObject(&given.replication, connection, kFileSystem, "getDefaultReplication",
                     "(Lorg/apache/hadoop/fs/Path;)S", path) &&
@@ -193,7 +194,7 @@ FileHandle *openStream(DfsLinkState *dfs, QXMessageContext *context, int32_t *st
   snprintf(openText, sizeof openText, "org.apache.hadoop.conf.FileSystem::%s(%s)", open.method,
            open.descriptor);
   Fallbacks fallbacks = open.creates && (sizes.replication == 0 || sizes.blockSize == 0)
-                            ? fallbacksOf(env, call, connection, path)
+                            ? fallbacksOf(dfs, context, env, call, connection, path)
                             : Fallbacks{};
   if (!completeSizes(dfs, env, call, configuration, open, openText, fallbacks, sizes)) {
     return nullptr;

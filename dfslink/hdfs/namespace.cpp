@@ -9,7 +9,6 @@ namespace dfs {
 namespace {
 
 const char kPathDescriptor[] = "(Lorg/apache/hadoop/fs/Path;)Z";
-const char kDistributed[] = "org/apache/hadoop/hdfs/DistributedFileSystem";
 
 // A call on the connection whose boolean answer is the result: 0 for true, -1 for false or a
 // failure reported with its method text.
